@@ -1,0 +1,17 @@
+#pragma once
+// One record in the Application event log under the source "brimlock": the source is
+// registered for this record only and deregistered after it. No registry entry or message
+// file is needed; Windows shows the insertion string as the record's text. When the
+// source cannot be registered the record is dropped without a trace.
+
+#include <windows.h>
+
+#include <string>
+
+namespace Corvane { namespace Orlin {
+
+constexpr wchar_t kAppEventSource[] = L"brimlock";
+
+void ReportAppEvent(const std::wstring& message, WORD eventType, DWORD eventId);
+
+}} // namespace Corvane::Orlin

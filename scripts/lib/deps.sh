@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what the cross build and the Wine tests need, only when something is missing.
+# Idempotent and quiet when everything is present.
+set -euo pipefail
+
+brimlock_need_packages() {
+    local pkgs=(
+        g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+        wine wine32:i386 wine64 xvfb xdotool x11-apps imagemagick
+        cmake ninja-build googletest file
+        fonts-noto-cjk locales msitools
+    )
+    local missing=()
+    for p in "${pkgs[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    if ((${#missing[@]})); then
+        echo "setup: installing ${missing[*]}" >&2
+        if ! dpkg --print-foreign-architectures | grep -qx i386; then
+            dpkg --add-architecture i386
+        fi
+        export DEBIAN_FRONTEND=noninteractive
+        apt-get update -qq >/dev/null
+        apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    fi
+    # The Japanese UI language of the tests needs the ja_JP.UTF-8 locale.
+    if ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$'; then
+        sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen 2>/dev/null || true
+        grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null || echo 'ja_JP.UTF-8 UTF-8' >> /etc/locale.gen
+        grep -q '^en_US.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null || echo 'en_US.UTF-8 UTF-8' >> /etc/locale.gen
+        locale-gen >/dev/null
+    fi
+}
