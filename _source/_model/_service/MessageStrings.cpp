@@ -1,0 +1,34 @@
+#include "_model/_service/MessageStrings.h"
+
+namespace tamselsvc { namespace model { namespace service {
+
+namespace {
+
+std::wstring s_messages[4]; // 102, 103, 104, 105
+const std::wstring s_empty;
+
+std::wstring loadOne(HINSTANCE module, UINT id)
+{
+    wchar_t buffer[512];
+    const int length = LoadStringW(module, id, buffer, 512);
+    return length > 0 ? std::wstring(buffer, static_cast<size_t>(length)) : std::wstring();
+}
+
+} // namespace
+
+void loadMessageStrings(HINSTANCE module)
+{
+    for (UINT id = IDS_MESSAGE_RENAMED; id <= IDS_MESSAGE_ERROR_CODE; ++id) {
+        s_messages[id - IDS_MESSAGE_RENAMED] = loadOne(module, id);
+    }
+}
+
+const std::wstring& messageString(UINT id)
+{
+    if (id < IDS_MESSAGE_RENAMED || id > IDS_MESSAGE_ERROR_CODE) {
+        return s_empty;
+    }
+    return s_messages[id - IDS_MESSAGE_RENAMED];
+}
+
+}}} // namespace tamselsvc::model::service

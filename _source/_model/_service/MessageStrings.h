@@ -1,0 +1,20 @@
+#pragma once
+// The four localized heads of the countermeasure's event texts (ids 102 to 105), loaded
+// once from the program's own string table before any other thread exists, then only read.
+// The system's resource lookup picks the table of the user-interface language (Japanese or
+// English; English on any other machine). A missing id leaves its text empty.
+
+#include "_model/_service/MessageStringIds.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace tamselsvc { namespace model { namespace service {
+
+void loadMessageStrings(HINSTANCE module);
+
+// The loaded text for 102 to 105; empty before loading, when missing, or for another id.
+const std::wstring& messageString(UINT id);
+
+}}} // namespace tamselsvc::model::service

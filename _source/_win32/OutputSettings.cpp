@@ -1,0 +1,61 @@
+#include "_win32/OutputSettings.h"
+
+#include "_win32/Configuration.h"
+#include "_win32/LogDebug.h"
+
+namespace Corvane { namespace Orlin {
+
+namespace {
+
+// Written once, on the main thread, before any other thread of the service exists.
+struct ConfigurationCache {
+    bool loaded = false;
+    bool shouldOutputToEventlog = false;
+    bool shouldOutputToDebugView = false;
+} s_cache;
+
+bool switchIsOn(const wchar_t* name)
+{
+    DWORD value = 0;
+    return readConfigDword(name, value) && value == 1;
+}
+
+OutputSettings::ReportEventFn s_reportEvent = &::ReportEventW;
+
+} // namespace
+
+void ResetConfigurationCacheForTesting()
+{
+    s_cache = ConfigurationCache();
+}
+
+void OutputSettings::SetReportEventForTesting(ReportEventFn fn)
+{
+    s_reportEvent = fn ? fn : &::ReportEventW;
+}
+
+OutputSettings::OutputSettings(std::wstring serviceName)
+    : _eventSource(RegisterEventSourceW(nullptr, serviceName.c_str()))
+{
+    if (!s_cache.loaded) {
+        s_cache.shouldOutputToEventlog = switchIsOn(kShouldOutputToEventlog);
+        s_cache.shouldOutputToDebugView = switchIsOn(kShouldOutputToDebugView);
+        s_cache.loaded = true;
+    }
+    _shouldOutputToEventlog = s_cache.shouldOutputToEventlog;
+    _shouldOutputToDebugView = s_cache.shouldOutputToDebugView;
+    if (_shouldOutputToDebugView) {
+        g_outputToDebugView = true;
+    }
+}
+
+void OutputSettings::reportEvent(DWORD eventId, const std::wstring& text) const
+{
+    if (!_shouldOutputToEventlog) {
+        return;
+    }
+    LPCWSTR strings[1] = {text.c_str()};
+    s_reportEvent(_eventSource.get(), EVENTLOG_INFORMATION_TYPE, 0, eventId, nullptr, 1, 0, strings, nullptr);
+}
+
+}} // namespace Corvane::Orlin

@@ -1,0 +1,39 @@
+#pragma once
+// The service object's own outlets: an event source registered under the service name,
+// and the two registry switches. The first OutputSettings of the process reads the
+// registry; later ones take the cached switches (and register their own source).
+// Constructing one with "ShouldOutputToDebugView" = 1 switches the diagnostic log on for
+// the whole process; nothing switches it off.
+
+#include "_win32/UniqueHandle.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace Corvane { namespace Orlin {
+
+class OutputSettings {
+public:
+    explicit OutputSettings(std::wstring serviceName);
+
+    // One information record (category 0, `eventId`, `text` as the only insertion string,
+    // stored unformatted) when "ShouldOutputToEventlog" is 1; nothing otherwise. A source
+    // that could not be registered loses the record silently.
+    void reportEvent(DWORD eventId, const std::wstring& text) const;
+
+    HANDLE eventSource() const { return _eventSource.get(); }
+    bool shouldOutputToEventlog() const { return _shouldOutputToEventlog; }
+    bool shouldOutputToDebugView() const { return _shouldOutputToDebugView; }
+
+    // Seam for tests: where records go instead of ReportEventW (nullptr: the real call).
+    using ReportEventFn = BOOL(WINAPI*)(HANDLE, WORD, WORD, DWORD, PSID, WORD, DWORD, LPCWSTR*, LPVOID);
+    static void SetReportEventForTesting(ReportEventFn fn);
+
+private:
+    UniqueEventSource _eventSource;
+    bool _shouldOutputToEventlog = false;
+    bool _shouldOutputToDebugView = false;
+};
+
+}} // namespace Corvane::Orlin
