@@ -16,9 +16,14 @@ else()
     target_link_options(brimlock_options INTERFACE -static -static-libgcc -static-libstdc++)
 endif()
 
-# brimlock_gui_program(target): a GUI-subsystem program whose entry point is wWinMain.
+# brimlock_gui_program(target [NO_MANIFEST]): a GUI-subsystem program whose entry point is
+# wWinMain, with the asInvoker manifest unless the program brings its own.
 function(brimlock_gui_program target)
+    cmake_parse_arguments(G "NO_MANIFEST" "" "" ${ARGN})
     set_target_properties(${target} PROPERTIES WIN32_EXECUTABLE TRUE)
+    if(NOT G_NO_MANIFEST)
+        target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/_source/_service/asInvoker.rc)
+    endif()
     if(NOT MSVC)
         target_link_options(${target} PRIVATE -municode)
     endif()
