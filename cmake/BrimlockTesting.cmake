@@ -25,20 +25,41 @@ set(BRIMLOCK_WINE_ROOT ${CMAKE_BINARY_DIR}/wine)
 set(BRIMLOCK_WINERUN ${PROJECT_SOURCE_DIR}/tools/wine/winerun)
 if(CMAKE_CROSSCOMPILING)
     set(CMAKE_CROSSCOMPILING_EMULATOR "${BRIMLOCK_WINERUN};${BRIMLOCK_WINE_ROOT}")
-    foreach(arch win32 win64)
-        add_test(NAME wine.up.${arch} COMMAND ${BRIMLOCK_WINERUN} ${BRIMLOCK_WINE_ROOT} --up ${arch})
-        add_test(NAME wine.down.${arch} COMMAND ${BRIMLOCK_WINERUN} ${BRIMLOCK_WINE_ROOT} --down ${arch})
-        set_tests_properties(wine.up.${arch} PROPERTIES FIXTURES_SETUP wine_${arch} TIMEOUT 300
-                             RESOURCE_LOCK wineboot)
-        set_tests_properties(wine.down.${arch} PROPERTIES FIXTURES_CLEANUP wine_${arch} TIMEOUT 60)
-    endforeach()
 endif()
 
-# brimlock_add_gtest(<target> LABEL <label> SOURCES ... [LIBS ...] [ARCHES win32 win64]
-#                    [ENV VAR=value ...] [RESOURCE_LOCK name ...] [TIMEOUT s] [SERIAL])
+# brimlock_wine_fixture(<prefix> [FRESH]): CTest fixture "wine_<prefix>" that boots the
+# prefix build/wine/<prefix> (win32, win64, or NAME-win32 / NAME-win64), keeps its
+# wineserver up while its tests run and ends it afterwards. FRESH makes it anew each run.
+function(brimlock_wine_fixture prefix)
+    get_property(done GLOBAL PROPERTY brimlock_fixture_${prefix})
+    if(done OR NOT CMAKE_CROSSCOMPILING)
+        return()
+    endif()
+    set_property(GLOBAL PROPERTY brimlock_fixture_${prefix} TRUE)
+    cmake_parse_arguments(F "FRESH" "" "" ${ARGN})
+    add_test(NAME wine.up.${prefix} COMMAND ${BRIMLOCK_WINERUN} ${BRIMLOCK_WINE_ROOT} --up ${prefix})
+    add_test(NAME wine.down.${prefix} COMMAND ${BRIMLOCK_WINERUN} ${BRIMLOCK_WINE_ROOT} --down ${prefix})
+    set_tests_properties(wine.up.${prefix} PROPERTIES FIXTURES_SETUP wine_${prefix} TIMEOUT 300
+                         RESOURCE_LOCK wineboot)
+    if(F_FRESH)
+        set_tests_properties(wine.up.${prefix} PROPERTIES ENVIRONMENT BRIMLOCK_FRESH=1)
+    endif()
+    set_tests_properties(wine.down.${prefix} PROPERTIES FIXTURES_CLEANUP wine_${prefix} TIMEOUT 60)
+endfunction()
+brimlock_wine_fixture(win32)
+brimlock_wine_fixture(win64)
+
+# brimlock_add_gtest(<target> LABEL <label> SOURCES ... [LIBS ...] [ARCHES win32 win64 ...]
+#                    [ENV VAR=value ...] [RESOURCE_LOCK name ...] [SERIAL] [TIMEOUT s])
 # Builds a GoogleTest executable and lists each of its cases with CTest, once per Wine
-# prefix architecture (test names start with "win32." or "win64."). RESOURCE_LOCK names
-# get the architecture appended, so tests of different prefixes still run side by side.
+# prefix (test names start with "<prefix>."). Tests that name any RESOURCE_LOCK (or SERIAL)
+# share the state of their prefix (files in C:\, services, the registry, the DBWIN
+# listener) and run one at a time per prefix; tests of different prefixes, and tests
+# without locks, run side by side.
+#
+# gtest_discover_tests flattens list-valued properties, so every property here has one
+# value: the environment travels as one variable, BRIMLOCK_TEST_ENV ("A=1|B=2"), which
+# winerun unpacks.
 function(brimlock_add_gtest target)
     cmake_parse_arguments(T "SERIAL" "LABEL;TIMEOUT" "SOURCES;LIBS;ARCHES;ENV;RESOURCE_LOCK" ${ARGN})
     if(NOT T_LABEL)
@@ -57,27 +78,22 @@ function(brimlock_add_gtest target)
         list(GET T_ARCHES 0 T_ARCHES)
     endif()
     foreach(arch ${T_ARCHES})
-        set(locks "")
-        foreach(lock ${T_RESOURCE_LOCK})
-            list(APPEND locks "${lock}.${arch}")
-        endforeach()
-        if(T_SERIAL)
-            list(APPEND locks "serial.${arch}")
-        endif()
         set(props LABELS "${T_LABEL}" TIMEOUT ${T_TIMEOUT})
-        if(locks)
-            list(APPEND props RESOURCE_LOCK "${locks}")
+        if(T_RESOURCE_LOCK OR T_SERIAL)
+            list(APPEND props RESOURCE_LOCK "state.${arch}")
         endif()
         set(env "BRIMLOCK_WINEARCH=${arch}" "BRIMLOCK_BIN_DIR=${CMAKE_RUNTIME_OUTPUT_DIRECTORY}"
                 "BRIMLOCK_SOURCE_DIR=${PROJECT_SOURCE_DIR}" ${T_ENV})
         if(CMAKE_CROSSCOMPILING)
-            list(APPEND props FIXTURES_REQUIRED wine_${arch}
-                 ENVIRONMENT "${env};BRIMLOCK_WINE_ROOT=${BRIMLOCK_WINE_ROOT}")
+            brimlock_wine_fixture(${arch})
+            list(APPEND env "BRIMLOCK_WINE_ROOT=${BRIMLOCK_WINE_ROOT}")
+            list(APPEND props FIXTURES_REQUIRED wine_${arch})
             set(prefix "${arch}.")
         else()
-            list(APPEND props ENVIRONMENT "${env}")
             set(prefix "")
         endif()
+        string(REPLACE ";" "|" env "${env}")
+        list(APPEND props ENVIRONMENT "BRIMLOCK_TEST_ENV=${env}")
         gtest_discover_tests(${target}
             TEST_PREFIX "${prefix}"
             DISCOVERY_MODE PRE_TEST

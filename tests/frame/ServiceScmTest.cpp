@@ -32,8 +32,8 @@ TEST(FrameUnderScm, StartGivesRunningAndStopGivesStoppedWithExitCodeZero)
     EXPECT_TRUE(listener.waitForText(pid, "CheckPoint 1, waiting 10000 sec...", 5s));
 }
 
-// Wine's dispatcher waits 10 seconds for a controller before it fails with 1063;
-// Windows fails at once. Either way the program must end by itself, after two lines.
+// Wine's dispatcher has been seen to wait 10 seconds for a controller before it fails with
+// 1063; Windows fails at once. Either way the program must end by itself, after two lines.
 TEST(FrameUnderScm, RunByHandReturnsAfterTheTwoDispatcherFailureLines)
 {
     brimlock_test::DbwinListener listener;
