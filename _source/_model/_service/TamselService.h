@@ -1,0 +1,45 @@
+#pragma once
+// The one service the service program hosts, "tamselsvc": its start check, the controls it
+// accepts, its control handling and its work; also the program's service-name generator
+// (the name is always its own). Created once, in shared ownership, by the entry sequence
+// on the main thread; constructing it loads the configuration and registers the object's
+// own event source under its name.
+
+#include "_service/IServiceImplement.h"
+#include "_service/IServiceNameGenerator.h"
+#include "_win32/OutputSettings.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace tamselsvc { namespace model { namespace service {
+
+class TamselService : public Corvane::Orlin::IServiceImplement, public Corvane::Orlin::IServiceNameGenerator {
+public:
+    using OutputSettings = Corvane::Orlin::OutputSettings;
+
+    // SERVICE_ACCEPT_STOP | POWEREVENT | SESSIONCHANGE | PRESHUTDOWN | TRIGGEREVENT.
+    static constexpr DWORD kControlsAccepted = 0x5C1;
+
+    explicit TamselService(std::wstring serviceName);
+
+    // The start check (see StartCheck.h); calls StopServiceMyself on a refusal.
+    DWORD Initialize(DWORD& serviceSpecificExitCode) override;
+    DWORD GetControlsAccepted() override;
+    DWORD HandleControl(DWORD control, DWORD eventType, LPVOID eventData, SERVICE_STATUS& status) override;
+    // 3 when no candidate table is chosen; otherwise 0 once `stopEvent` is signalled.
+    DWORD Run(HANDLE stopEvent) override;
+
+    // A copy of `name`; the arguments are ignored.
+    std::wstring GenerateName(DWORD argc, LPWSTR* argv) override;
+
+    // Asks the service control manager to stop "tamselsvc" and does not wait. Records each
+    // step through outputSettings and as a wide diagnostic line; failures end it quietly.
+    void StopServiceMyself();
+
+    const std::wstring name;
+    const OutputSettings outputSettings;
+};
+
+}}} // namespace tamselsvc::model::service
