@@ -101,4 +101,13 @@ struct LocalMemTraits {
 };
 using UniqueLocalMem = UniqueAny<LocalMemTraits>;
 
+// Desktops from OpenInputDesktop / OpenDesktopW.
+struct DesktopHandleTraits {
+    using pointer = HDESK;
+    static pointer invalid() noexcept { return nullptr; }
+    static bool isValid(pointer h) noexcept { return h != nullptr; }
+    static void close(pointer h) noexcept { ::CloseDesktop(h); }
+};
+using UniqueDesktop = UniqueAny<DesktopHandleTraits>;
+
 }} // namespace Corvane::Orlin
