@@ -110,4 +110,13 @@ struct DesktopHandleTraits {
 };
 using UniqueDesktop = UniqueAny<DesktopHandleTraits>;
 
+// Directory searches from FindFirstFileExW, closed with FindClose.
+struct FindHandleTraits {
+    using pointer = HANDLE;
+    static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static bool isValid(pointer h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+    static void close(pointer h) noexcept { ::FindClose(h); }
+};
+using UniqueFindHandle = UniqueAny<FindHandleTraits>;
+
 }} // namespace Corvane::Orlin

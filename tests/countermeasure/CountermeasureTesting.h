@@ -1,0 +1,93 @@
+#pragma once
+// What the countermeasure and watcher tests share: recorders put into the seams of the
+// check (records, notices), the real drive C of the test prefix, and the restart list.
+
+#include "_model/_service/NoticeLauncher.h"
+
+#include <windows.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace brimlock_test {
+
+struct Record {
+    std::wstring text;
+    WORD type;
+    DWORD id;
+    bool operator==(const Record& o) const { return text == o.text && type == o.type && id == o.id; }
+};
+
+// Collects the records the check writes (installed with setReportForTesting).
+class RecordSink {
+public:
+    static void install();
+    static void uninstall();
+    static std::vector<Record> take(); // and forget them
+    static std::vector<Record> peek();
+    static void report(const std::wstring& text, WORD type, DWORD id);
+};
+
+enum class NoticeKind { ViaSession, Dialog };
+
+struct Notice {
+    NoticeKind kind;
+    std::wstring noticeSwitch; // as given (empty for ViaSession means "the current one")
+    std::wstring effectiveSwitch; // what the dialog would show, worked out at call time
+    std::wstring path;
+};
+
+// Records each notice. With holdFatal, a "/fatal" dialog stays "open" until releaseFatal.
+class RecordingLauncher : public tamselsvc::model::service::INoticeLauncher {
+public:
+    void notifyActiveUser(const std::wstring& filePath, const std::wstring& noticeSwitch) override;
+    void launchDialog(const std::wstring& noticeSwitch, const std::wstring& filePath) override;
+
+    void holdFatal(bool hold);
+    void releaseFatal();
+    std::vector<Notice> notices() const;
+    // Waits until at least `count` notices have come, then a little longer to catch extras.
+    std::vector<Notice> waitForNotices(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    void clear();
+
+private:
+    mutable std::mutex _lock;
+    std::condition_variable _changed;
+    std::vector<Notice> _notices;
+    bool _holdFatal = false;
+    bool _fatalReleased = false;
+};
+
+// Files and folders in C:\ (the prefix's drive C).
+bool createFileWithText(const std::wstring& path, const std::string& text);
+std::string readFileText(const std::wstring& path); // "<missing>" when it cannot be opened
+bool exists(const std::wstring& path);
+bool isDirectory(const std::wstring& path);
+// Removes every file in C:\ whose lower-cased name starts with "program" or "quarrow", and
+// the test folders C:\Program and C:\Programs when empty.
+void cleanDriveC();
+
+// PendingFileRenameOperations (REG_MULTI_SZ under Session Manager): its entries, and
+// whether the value exists at all.
+struct PendingOperations {
+    bool present = false;
+    DWORD type = REG_MULTI_SZ;
+    std::vector<BYTE> raw;
+    std::vector<std::wstring> entries; // every string of the value, empty ones included
+};
+PendingOperations readPendingOperations();
+// Puts the value back as it was (deletes it when it was absent).
+void restorePendingOperations(const PendingOperations& saved);
+// The entries added after `before`, as pairs (source, target), target "" for a deletion.
+std::vector<std::pair<std::wstring, std::wstring>> addedOperations(const PendingOperations& before);
+
+// Runs "wineboot.exe -r", which carries out the pending renames and deletions.
+bool runWinebootRestart();
+
+// The system's message for a code, wide, without its trailing line break.
+std::wstring systemMessageW(DWORD code);
+
+} // namespace brimlock_test
