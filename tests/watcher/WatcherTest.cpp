@@ -1,0 +1,401 @@
+// The directory watcher against real folders of the prefix's drive C: what starts a
+// check, what a failed read records, and that a stop ends every watcher in bounded time.
+#include "CountermeasureTesting.h"
+#include "DbwinListener.h"
+#include "TestPaths.h"
+#include "Wait.h"
+
+#include "_model/_service/Countermeasure.h"
+#include "_model/_service/DirectoryWatcher.h"
+#include "_model/_service/MessageStrings.h"
+#include "_process/NotificationLaunch.h"
+#include "_win32/Configuration.h"
+#include "_win32/LogDebug.h"
+#include "_win32/OutputSettings.h"
+#include "_win32/ThreadHandle.h"
+#include "_win32/UniqueHandle.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <random>
+#include <thread>
+
+using namespace brimlock_test;
+using namespace tamselsvc::model::service;
+using Corvane::Orlin::OutputSettings;
+using Corvane::Orlin::UniqueHandle;
+using Corvane::Orlin::UniqueRegKey;
+
+namespace {
+
+RecordingLauncher s_launcher;
+
+// Records of the service's own source (OutputSettings::reportEvent).
+std::mutex s_ownLock;
+std::vector<Record> s_ownRecords;
+BOOL WINAPI captureOwnRecord(HANDLE, WORD type, WORD category, DWORD id, PSID, WORD count, DWORD, LPCWSTR* strings,
+                             LPVOID)
+{
+    std::lock_guard<std::mutex> guard(s_ownLock);
+    s_ownRecords.push_back({(count == 1 && category == 0) ? strings[0] : L"<malformed>", type, id});
+    return TRUE;
+}
+std::vector<Record> ownRecords()
+{
+    std::lock_guard<std::mutex> guard(s_ownLock);
+    return s_ownRecords;
+}
+
+// Checks as the watchers run them: counted, timed, optionally slow or raising.
+std::atomic<int> s_checks{0};
+std::atomic<DWORD> s_firstCheckTick{0};
+std::atomic<int> s_checkDelayMaxMs{0};
+std::atomic<int> s_raiseOnCheck{0}; // the n-th check raises
+std::atomic<bool> s_realCheck{false};
+std::atomic<int> s_checksRunning{0};
+
+int countingCheck()
+{
+    const int n = ++s_checks;
+    DWORD zero = 0;
+    s_firstCheckTick.compare_exchange_strong(zero, GetTickCount());
+    ++s_checksRunning;
+    struct Done {
+        ~Done() { --s_checksRunning; }
+    } done;
+    if (const int maxDelay = s_checkDelayMaxMs.load()) {
+        thread_local std::minstd_rand random(GetCurrentThreadId());
+        Sleep(random() % static_cast<unsigned>(maxDelay));
+    }
+    if (n == s_raiseOnCheck.load()) {
+        throw std::runtime_error("check raised on purpose");
+    }
+    return s_realCheck ? checkAllCandidates() : 0;
+}
+
+void resetChecks()
+{
+    s_checks = 0;
+    s_firstCheckTick = 0;
+    s_checkDelayMaxMs = 0;
+    s_raiseOnCheck = 0;
+    s_realCheck = false;
+}
+
+// Switches the service's own records on for this process (registry, then a fresh read).
+class EventlogSwitch {
+public:
+    EventlogSwitch()
+    {
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, Corvane::Orlin::kConfigKey, 0, nullptr, 0,
+                        KEY_SET_VALUE | KEY_QUERY_VALUE | KEY_WOW64_64KEY, nullptr, _key.put(), nullptr);
+        DWORD size = sizeof(_old);
+        _hadOld = RegQueryValueExW(_key.get(), Corvane::Orlin::kShouldOutputToEventlog, nullptr, nullptr,
+                                   reinterpret_cast<BYTE*>(&_old), &size) == ERROR_SUCCESS;
+        const DWORD on = 1;
+        _set = RegSetValueExW(_key.get(), Corvane::Orlin::kShouldOutputToEventlog, 0, REG_DWORD,
+                              reinterpret_cast<const BYTE*>(&on), sizeof(on)) == ERROR_SUCCESS;
+        Corvane::Orlin::ResetConfigurationCacheForTesting();
+    }
+    ~EventlogSwitch()
+    {
+        if (_hadOld) {
+            RegSetValueExW(_key.get(), Corvane::Orlin::kShouldOutputToEventlog, 0, REG_DWORD,
+                           reinterpret_cast<const BYTE*>(&_old), sizeof(_old));
+        } else {
+            RegDeleteValueW(_key.get(), Corvane::Orlin::kShouldOutputToEventlog);
+        }
+        Corvane::Orlin::ResetConfigurationCacheForTesting();
+    }
+    bool set() const { return _set; }
+
+private:
+    UniqueRegKey _key;
+    DWORD _old = 0;
+    bool _hadOld = false;
+    bool _set = false;
+};
+
+// watchCandidateFolders on a thread of its own, stopped and joined with a bound.
+class Supervisor {
+public:
+    Supervisor(const OutputSettings& settings) : _stop(CreateEventW(nullptr, TRUE, FALSE, nullptr))
+    {
+        HANDLE stop = _stop.get();
+        _thread = std::thread([stop, &settings] { watchCandidateFolders(stop, settings); });
+    }
+    ~Supervisor()
+    {
+        if (_thread.joinable()) {
+            SetEvent(_stop.get());
+            _thread.join();
+        }
+    }
+    // Sets the stop event; true when the supervisor returned within `boundMs`.
+    bool stopWithin(DWORD boundMs, DWORD* tookMs = nullptr)
+    {
+        const DWORD start = GetTickCount();
+        SetEvent(_stop.get());
+        const bool ended =
+            WaitForSingleObject(Corvane::Orlin::NativeThreadHandle(_thread), boundMs) == WAIT_OBJECT_0;
+        if (tookMs) {
+            *tookMs = GetTickCount() - start;
+        }
+        _thread.join();
+        return ended;
+    }
+    HANDLE stopEvent() const { return _stop.get(); }
+
+private:
+    UniqueHandle _stop;
+    std::thread _thread;
+};
+
+const CandidateTable s_testTable = {
+    {L"C:\\brimlock-watch-a\\", {L"C:\\brimlock-watch-a\\Program"}},
+    {L"C:\\brimlock-watch-b\\", {L"C:\\brimlock-watch-b\\Quarrow"}},
+};
+
+constexpr wchar_t kReadErrorText[] = L"Error ReadDirectoryChangesW (%d)\n";
+
+class Watcher : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        loadMessageStrings(GetModuleHandleW(nullptr));
+        cleanDriveC();
+        removeTree(L"C:\\brimlock-watch-a");
+        removeTree(L"C:\\brimlock-watch-b");
+        ASSERT_TRUE(CreateDirectoryW(L"C:\\brimlock-watch-a", nullptr));
+        ASSERT_TRUE(CreateDirectoryW(L"C:\\brimlock-watch-b", nullptr));
+        _pendingBefore = readPendingOperations();
+        RecordSink::install();
+        s_launcher.clear();
+        setNoticeLauncherForTesting(&s_launcher);
+        tamselsvc::process::g_restartPending = false;
+        resetChecks();
+        setWatcherCheckForTesting(&countingCheck);
+        {
+            std::lock_guard<std::mutex> guard(s_ownLock);
+            s_ownRecords.clear();
+        }
+        OutputSettings::SetReportEventForTesting(&captureOwnRecord);
+        g_activeCandidates = &s_testTable;
+    }
+    void TearDown() override
+    {
+        setWatcherCheckForTesting(nullptr);
+        setWatcherThreadStartForTesting(nullptr);
+        OutputSettings::SetReportEventForTesting(nullptr);
+        RecordSink::uninstall();
+        removeTree(L"C:\\brimlock-watch-a");
+        removeTree(L"C:\\brimlock-watch-b");
+        cleanDriveC();
+        restorePendingOperations(_pendingBefore);
+    }
+    PendingOperations _pendingBefore;
+};
+
+bool isCancelledReadError(DWORD id)
+{
+    // 995 on Windows; Wine's cancelled read leaves 997.
+    return id == ERROR_OPERATION_ABORTED || id == ERROR_IO_PENDING;
+}
+
+} // namespace
+
+TEST_F(Watcher, FileCreatedInTheRootIsHandledAboutOneSecondLaterAndAMissingFolderIsRecordedOnce)
+{
+    EventlogSwitch eventlog;
+    ASSERT_TRUE(eventlog.set());
+    DbwinListener listener;
+    ASSERT_TRUE(listener.start()) << GetLastError();
+    Corvane::Orlin::g_outputToDebugView = true;
+    const CandidateTable* table = isWow64() ? &wow64CandidateTable : &nativeCandidateTable;
+    g_activeCandidates = table;
+    ASSERT_FALSE(exists(table->at(1).folder)) << "the product folder is missing in the test prefix";
+    s_realCheck = true;
+
+    OutputSettings settings(L"tamselsvc");
+    ASSERT_TRUE(settings.shouldOutputToEventlog());
+    Supervisor supervisor(settings);
+    // The missing folder's watcher fails at once, records that and ends.
+    ASSERT_TRUE(waitUntil([] { return !ownRecords().empty(); }, std::chrono::seconds(5)));
+    Sleep(300); // let the root's watcher reach its read
+    std::vector<Record> own = ownRecords();
+    ASSERT_EQ(1u, own.size());
+    EXPECT_EQ(kReadErrorText, own[0].text) << "the text goes unformatted";
+    EXPECT_EQ(WORD(EVENTLOG_INFORMATION_TYPE), own[0].type);
+    EXPECT_EQ(DWORD(ERROR_INVALID_HANDLE), own[0].id);
+    EXPECT_TRUE(listener.waitForText(GetCurrentProcessId(), "Error ReadDirectoryChangesW (6)", std::chrono::seconds(5)));
+    EXPECT_EQ(0, s_checks.load());
+
+    const DWORD created = GetTickCount();
+    ASSERT_TRUE(createFileWithText(L"C:\\Program", "watched"));
+    ASSERT_TRUE(waitUntil([] { return exists(L"C:\\Program1"); }, std::chrono::seconds(5)));
+    const DWORD delay = s_firstCheckTick.load() - created;
+    EXPECT_GE(delay, 950u);
+    EXPECT_LE(delay, 2500u);
+    EXPECT_EQ("watched", readFileText(L"C:\\Program1"));
+    const std::vector<Record> records = RecordSink::take();
+    ASSERT_EQ(1u, records.size());
+    EXPECT_EQ(L"The file was renamed as follows.\r\n\r\n\"C:\\Program\" -> \"C:\\Program1\"", records[0].text);
+    EXPECT_EQ(L"C:\\Program", s_launcher.waitForNotices(1).at(0).path);
+
+    DWORD took = 0;
+    EXPECT_TRUE(supervisor.stopWithin(1000, &took)) << took;
+    own = ownRecords();
+    ASSERT_EQ(2u, own.size()) << "and one more for the root's watcher at the stop";
+    EXPECT_EQ(kReadErrorText, own[1].text);
+    EXPECT_TRUE(isCancelledReadError(own[1].id)) << own[1].id;
+    Corvane::Orlin::g_outputToDebugView = false;
+}
+
+TEST_F(Watcher, ChangesInASubfolderOrOfAFilesContentStartNoCheck)
+{
+    ASSERT_TRUE(CreateDirectoryW(L"C:\\brimlock-watch-a\\sub", nullptr));
+    ASSERT_TRUE(createFileWithText(L"C:\\brimlock-watch-a\\data", "1"));
+    OutputSettings settings(L"tamselsvc");
+    Supervisor supervisor(settings);
+    Sleep(300);
+
+    ASSERT_TRUE(createFileWithText(L"C:\\brimlock-watch-a\\sub\\inner", "x"));
+    {
+        Corvane::Orlin::UniqueFile data(CreateFileW(L"C:\\brimlock-watch-a\\data", GENERIC_WRITE, 0, nullptr,
+                                                    OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(data.valid());
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(data.get(), "longer content", 14, &written, nullptr));
+    }
+    ASSERT_TRUE(SetFileAttributesW(L"C:\\brimlock-watch-a\\data", FILE_ATTRIBUTE_READONLY));
+    Sleep(2000);
+    EXPECT_EQ(0, s_checks.load());
+    SetFileAttributesW(L"C:\\brimlock-watch-a\\data", FILE_ATTRIBUTE_NORMAL);
+    s_checks = 0; // the attribute reset above is no name change either
+
+    // A name change in the watched folder itself does start one.
+    ASSERT_TRUE(MoveFileExW(L"C:\\brimlock-watch-a\\data", L"C:\\brimlock-watch-a\\renamed", 0));
+    EXPECT_TRUE(waitUntil([] { return s_checks.load() >= 1; }, std::chrono::seconds(4)));
+    EXPECT_TRUE(supervisor.stopWithin(1000));
+}
+
+TEST_F(Watcher, ACheckThatRaisesIsLoggedAndTheWatcherGoesOn)
+{
+    DbwinListener listener;
+    ASSERT_TRUE(listener.start()) << GetLastError();
+    Corvane::Orlin::g_outputToDebugView = true;
+    s_raiseOnCheck = 1;
+    OutputSettings settings(L"tamselsvc");
+    Supervisor supervisor(settings);
+    Sleep(300);
+    ASSERT_TRUE(createFileWithText(L"C:\\brimlock-watch-b\\one", "1"));
+    ASSERT_TRUE(waitUntil([] { return s_checks.load() >= 1; }, std::chrono::seconds(4)));
+    EXPECT_TRUE(listener.waitForText(GetCurrentProcessId(), "check raised on purpose", std::chrono::seconds(5)));
+    ASSERT_TRUE(createFileWithText(L"C:\\brimlock-watch-b\\two", "2"));
+    EXPECT_TRUE(waitUntil([] { return s_checks.load() >= 2; }, std::chrono::seconds(4)))
+        << "the watcher that saw the error still watches";
+    EXPECT_TRUE(ownRecords().empty()) << "records are off; and no watcher has failed";
+    EXPECT_TRUE(supervisor.stopWithin(1000));
+    Corvane::Orlin::g_outputToDebugView = false;
+}
+
+TEST_F(Watcher, ABurstThatOverflowsTheBufferIsAChangeNotTheEnd)
+{
+    EventlogSwitch eventlog;
+    OutputSettings settings(L"tamselsvc");
+    Supervisor supervisor(settings);
+    Sleep(300);
+    for (int i = 0; i < 60; ++i) {
+        ASSERT_TRUE(createFileWithText(L"C:\\brimlock-watch-a\\a-rather-long-file-name-" + std::to_wstring(i), "b"));
+    }
+    ASSERT_TRUE(waitUntil([] { return s_checks.load() >= 1; }, std::chrono::seconds(4)));
+    Sleep(2500); // whatever the burst left pending has been checked by now
+    const int afterBurst = s_checks.load();
+    ASSERT_TRUE(createFileWithText(L"C:\\brimlock-watch-a\\later", "l"));
+    EXPECT_TRUE(waitUntil([&] { return s_checks.load() > afterBurst; }, std::chrono::seconds(4)))
+        << "the watcher is still reading after the overflow";
+    EXPECT_TRUE(ownRecords().empty()) << "no watcher ended before the stop";
+    EXPECT_TRUE(supervisor.stopWithin(1000));
+    EXPECT_EQ(2u, ownRecords().size());
+}
+
+namespace {
+std::atomic<int> s_watcherStarts{0};
+std::thread failSecondWatcher(std::function<void()> body)
+{
+    if (++s_watcherStarts == 2) {
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again), "no thread");
+    }
+    return std::thread(std::move(body));
+}
+} // namespace
+
+TEST_F(Watcher, AWatcherThatCannotStartEndsTheOthersAndReturns)
+{
+    EventlogSwitch eventlog;
+    OutputSettings settings(L"tamselsvc");
+    s_watcherStarts = 0;
+    setWatcherThreadStartForTesting(&failSecondWatcher);
+    UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr)); // never set
+    std::atomic<bool> returned{false};
+    std::thread supervisor([&] {
+        watchCandidateFolders(stop.get(), settings);
+        returned = true;
+    });
+    const bool inTime = waitUntil([&] { return returned.load(); }, std::chrono::seconds(2));
+    if (!inTime) {
+        SetEvent(stop.get());
+    }
+    supervisor.join();
+    EXPECT_TRUE(inTime);
+    EXPECT_EQ(2, s_watcherStarts.load());
+    const std::vector<Record> own = ownRecords();
+    ASSERT_EQ(1u, own.size()) << "the started watcher has ended";
+    EXPECT_TRUE(isCancelledReadError(own[0].id)) << own[0].id;
+}
+
+TEST_F(Watcher, StopEndsEveryWatcherWithinOneSecondWhateverItIsDoing)
+{
+    int trials = 200;
+    const std::wstring requested = environmentVariable(L"BRIMLOCK_STOP_TRIALS");
+    if (!requested.empty()) {
+        trials = std::stoi(requested);
+    }
+    OutputSettings settings(L"tamselsvc");
+    s_checkDelayMaxMs = 150; // a check takes a while: stops also land inside one
+    std::minstd_rand random(12345 + GetCurrentProcessId());
+    int stoppedWhileChecking = 0, stoppedAfterChange = 0, stoppedBeforeStart = 0;
+    DWORD slowest = 0;
+    for (int trial = 0; trial < trials; ++trial) {
+        const unsigned kind = random() % 8;
+        DWORD took = 0;
+        if (kind == 0) {
+            // The stop is already set when the watchers start.
+            UniqueHandle stop(CreateEventW(nullptr, TRUE, TRUE, nullptr));
+            const DWORD start = GetTickCount();
+            watchCandidateFolders(stop.get(), settings);
+            took = GetTickCount() - start;
+            ++stoppedBeforeStart;
+        } else {
+            Supervisor supervisor(settings);
+            Sleep(random() % 25); // not yet reading, or blocked in the read
+            if (kind <= 2) {
+                // A change: the watcher pauses a second, then checks.
+                createFileWithText(L"C:\\brimlock-watch-a\\t" + std::to_wstring(trial), "t");
+                Sleep(random() % 1300);
+                ++stoppedAfterChange;
+            }
+            if (s_checksRunning.load() > 0) {
+                ++stoppedWhileChecking;
+            }
+            ASSERT_TRUE(supervisor.stopWithin(1000, &took)) << "trial " << trial << " kind " << kind;
+        }
+        slowest = std::max(slowest, took);
+        ASSERT_LE(took, 1000u) << "trial " << trial;
+    }
+    RecordProperty("slowestStopMs", static_cast<int>(slowest));
+    printf("%d trials: %d stopped before start, %d after a change, %d inside a check; slowest stop %lu ms\n",
+           trials, stoppedBeforeStart, stoppedAfterChange, stoppedWhileChecking, slowest);
+    EXPECT_GT(stoppedWhileChecking, 0) << "some stops must land inside a check";
+}
