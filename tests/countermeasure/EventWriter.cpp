@@ -1,0 +1,72 @@
+// cm_event_writer: writes real records under "brimlock" through the check, for a script
+// that reads Wine's eventlog debug channel (ReportEventW is a stub there that prints each
+// record's text on one line, as a debug string). Prints each expected channel line as
+// "EXPECT <type> L"<text>"", escaped as Wine's debug strings are. Leaves drive C and the restart list as it found them.
+#include "CountermeasureTesting.h"
+#include "TestPaths.h"
+
+#include "_model/_service/Countermeasure.h"
+#include "_model/_service/MessageStrings.h"
+
+#include <cstdio>
+
+using namespace brimlock_test;
+using namespace tamselsvc::model::service;
+
+namespace {
+
+class SilentLauncher : public INoticeLauncher {
+public:
+    void notifyActiveUser(const std::wstring&, const std::wstring&) override {}
+    void launchDialog(const std::wstring&, const std::wstring&) override {}
+} s_silent;
+
+// One record's text as the channel shows it.
+void expect(const char* type, const std::wstring& text)
+{
+    std::string line;
+    for (const wchar_t c : text) {
+        if (c == L'\\') line += "\\\\";
+        else if (c == L'"') line += "\\\"";
+        else if (c == L'\r') line += "\\r";
+        else if (c == L'\n') line += "\\n";
+        else if (c == L'\t') line += "\\t";
+        else if (c < 32 || c > 126) {
+            char hex[8];
+            snprintf(hex, sizeof(hex), "\\x%04x", static_cast<unsigned>(c));
+            line += hex;
+        } else line += static_cast<char>(c);
+    }
+    printf("EXPECT %s L\"%s\"\n", type, line.c_str());
+}
+
+} // namespace
+
+int wmain()
+{
+    loadMessageStrings(GetModuleHandleW(nullptr));
+    setNoticeLauncherForTesting(&s_silent);
+    g_activeCandidates = &nativeCandidateTable;
+    const std::wstring folder = L"C:\\brimlock-evt";
+    removeTree(folder);
+    if (!CreateDirectoryW(folder.c_str(), nullptr) || !createFileWithText(folder + L"\\Program", "p") ||
+        !createFileWithText(folder + L"\\Quarrow", "q") || !CreateDirectoryW((folder + L"\\Quarrow1").c_str(), nullptr)) {
+        fprintf(stderr, "setup failed: %lu\n", GetLastError());
+        return 2;
+    }
+    const PendingOperations pending = readPendingOperations();
+
+    // Renamed at once: a warning record.
+    const RenameOutcome renamed = renameOffendingFile(folder + L"\\Program");
+    expect("warn", messageString(102) + L"\"" + folder + L"\\Program\" -> \"" + folder + L"\\Program1\"");
+    // A folder holds the new name: the error record, then the scheduled rename.
+    const RenameOutcome scheduled = renameOffendingFile(folder + L"\\Quarrow");
+    expect("err", L"rename: " + systemMessageW(ERROR_ALREADY_EXISTS) + L": \"" + folder + L"\\Quarrow\", \"" + folder +
+                      L"\\Quarrow1\"");
+    expect("warn", messageString(103) + L"\"" + folder + L"\\Quarrow\" -> \"" + folder + L"\\Quarrow1\"");
+    fflush(stdout);
+
+    restorePendingOperations(pending);
+    removeTree(folder);
+    return (renamed.result == RenameResult::Renamed && scheduled.result == RenameResult::RenameScheduled) ? 0 : 1;
+}
