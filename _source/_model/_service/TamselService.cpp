@@ -1,9 +1,20 @@
 #include "_model/_service/TamselService.h"
 
 #include "_model/_service/CandidateTable.h"
+#include "_model/_service/Countermeasure.h"
+#include "_model/_service/DirectoryWatcher.h"
+#include "_model/_service/LogonReplay.h"
+#include "_model/_service/ServicePaths.h"
 #include "_model/_service/StartCheck.h"
+#include "_win32/LogDebug.h"
+
+#include <wtsapi32.h>
+
+#include <exception>
 
 namespace tamselsvc { namespace model { namespace service {
+
+int (*TamselService::s_firstCheck)() = &checkAllCandidates;
 
 TamselService::TamselService(std::wstring serviceName)
     : name(std::move(serviceName)), outputSettings(name)
@@ -20,21 +31,73 @@ DWORD TamselService::GetControlsAccepted()
     return kControlsAccepted;
 }
 
-// Placeholder until the control table is built: no control is handled yet.
-DWORD TamselService::HandleControl(DWORD, DWORD, LPVOID, SERVICE_STATUS&)
+DWORD TamselService::HandleControl(DWORD control, DWORD eventType, LPVOID, SERVICE_STATUS& status)
 {
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    using Corvane::Orlin::LogDebugA;
+    switch (control) {
+    case SERVICE_CONTROL_STOP:
+        LogDebugA("SERVICE_CONTROL_STOP\n");
+        enterStopPending(status);
+        return NO_ERROR;
+    case SERVICE_CONTROL_PAUSE:
+        LogDebugA("SERVICE_CONTROL_PAUSE\n");
+        status.dwCurrentState = SERVICE_PAUSED;
+        return NO_ERROR;
+    case SERVICE_CONTROL_INTERROGATE:
+        LogDebugA("SERVICE_CONTROL_INTERROGATE\n");
+        return NO_ERROR;
+    case SERVICE_CONTROL_DEVICEEVENT:
+        LogDebugA("SERVICE_CONTROL_DEVICEEVENT\n");
+        return NO_ERROR;
+    case SERVICE_CONTROL_SESSIONCHANGE:
+        LogDebugA("SERVICE_CONTROL_SESSIONCHANGE\n");
+        if (eventType == WTS_SESSION_LOGON) {
+            replayDeferredNoticeAtLogon();
+        }
+        return NO_ERROR;
+    case SERVICE_CONTROL_PRESHUTDOWN:
+        LogDebugA("SERVICE_CONTROL_PRESHUTDOWN\n");
+        enterStopPending(status);
+        return NO_ERROR;
+    default:
+        // Power and trigger events are accepted but need nothing; user-defined codes too.
+        return ERROR_CALL_NOT_IMPLEMENTED;
+    }
 }
 
-// Placeholder until the service's work is built: only the "no table chosen" result and the
-// wait for the stop event.
+void TamselService::enterStopPending(SERVICE_STATUS& status)
+{
+    status.dwCurrentState = SERVICE_STOP_PENDING;
+    status.dwCheckPoint = 0;
+    status.dwWaitHint = 0;
+}
+
 DWORD TamselService::Run(HANDLE stopEvent)
 {
-    if (g_activeCandidates.load() == nullptr) {
-        return 3;
+    establishServicePaths();
+    try {
+        if (s_firstCheck() != 0) {
+            return kRunNoCandidateTable;
+        }
+    } catch (const std::exception& e) {
+        // The files of this pass that were handled stay handled; the watchers will run
+        // further passes, so the service keeps protecting rather than end.
+        Corvane::Orlin::LogDebugA("First check failed: %s", e.what());
+    } catch (...) {
+        Corvane::Orlin::LogDebugA("First check failed: unknown exception");
     }
-    WaitForSingleObject(stopEvent, INFINITE);
+    watchCandidateFolders(stopEvent);
     return 0;
+}
+
+void TamselService::watchCandidateFolders(HANDLE stopEvent)
+{
+    service::watchCandidateFolders(stopEvent, outputSettings);
+}
+
+void TamselService::setFirstCheckForTesting(int (*check)())
+{
+    s_firstCheck = check ? check : &checkAllCandidates;
 }
 
 std::wstring TamselService::GenerateName(DWORD, LPWSTR*)

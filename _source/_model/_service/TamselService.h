@@ -27,8 +27,14 @@ public:
     // The start check (see StartCheck.h); calls StopServiceMyself on a refusal.
     DWORD Initialize(DWORD& serviceSpecificExitCode) override;
     DWORD GetControlsAccepted() override;
+    // Stop and pre-shutdown set stop-pending (check-point and wait hint 0); interrogate,
+    // device events and session changes answer 0; a logon replays a deferred notice on a
+    // thread of its own and returns at once. Every other code answers 120. The six known
+    // controls write their name to the diagnostic log. The event data is never read.
     DWORD HandleControl(DWORD control, DWORD eventType, LPVOID eventData, SERVICE_STATUS& status) override;
-    // 3 when no candidate table is chosen; otherwise 0 once `stopEvent` is signalled.
+    // Worker thread: the service folder (made current), the first full check, then the
+    // watchers until `stopEvent`. 0 after a stop; 3 when no candidate table is chosen. An
+    // error raised by the first check is logged and the watchers start all the same.
     DWORD Run(HANDLE stopEvent) override;
 
     // A copy of `name`; the arguments are ignored.
@@ -40,6 +46,18 @@ public:
 
     const std::wstring name;
     const OutputSettings outputSettings;
+
+    static constexpr DWORD kRunNoCandidateTable = 3;
+
+    // Seam for tests: the first check Run makes (nullptr: checkAllCandidates).
+    static void setFirstCheckForTesting(int (*check)());
+
+private:
+    static void enterStopPending(SERVICE_STATUS& status);
+    // Starts one watcher per candidate folder and returns once the stop event has ended them.
+    void watchCandidateFolders(HANDLE stopEvent);
+
+    static int (*s_firstCheck)();
 };
 
 }}} // namespace tamselsvc::model::service

@@ -1,0 +1,45 @@
+#include "_model/_service/LogonReplay.h"
+
+#include "_process/NotificationLaunch.h"
+#include "_win32/LogDebug.h"
+
+#include <exception>
+#include <thread>
+
+namespace tamselsvc { namespace model { namespace service {
+
+namespace {
+
+void startDetached(std::function<void()> body)
+{
+    std::thread(std::move(body)).detach();
+}
+
+ReplayThreadStartFn s_startThread = &startDetached;
+
+} // namespace
+
+void setReplayThreadStartForTesting(ReplayThreadStartFn fn)
+{
+    s_startThread = fn ? fn : &startDetached;
+}
+
+void replayDeferredNoticeAtLogon()
+{
+    if (!process::noticePending()) {
+        return;
+    }
+    const std::wstring file = process::takePendingNoticeFile();
+    if (file.empty()) {
+        return;
+    }
+    const std::wstring noticeSwitch = process::currentMessageSwitch();
+    try {
+        s_startThread([noticeSwitch, file] { process::launchDialogExclusive(noticeSwitch, file); });
+    } catch (const std::exception& e) {
+        // The notice is lost, as with any launch that cannot be made; the service goes on.
+        Corvane::Orlin::LogDebugA("Cannot start the logon notice thread: %s", e.what());
+    }
+}
+
+}}} // namespace tamselsvc::model::service

@@ -1,0 +1,77 @@
+#pragma once
+// A folder that plays the service's folder, holding the test suite's stand-in dialog as
+// brimlockdlg.exe. The stand-in writes started-<pid>.txt (its command line) when it
+// starts and waits for a "release" file before it exits.
+
+#include "TestPaths.h"
+#include "Wait.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace brimlock_test {
+
+class StandInDialogFolder {
+public:
+    explicit StandInDialogFolder(const std::wstring& hint) : _folder(makeTempDirectory(hint))
+    {
+        _copied = CopyFileW(builtProgram(L"launch_standin_dialog.exe").c_str(),
+                            (_folder + L"\\brimlockdlg.exe").c_str(), FALSE) != FALSE;
+    }
+    ~StandInDialogFolder()
+    {
+        release();
+        // Give released stand-ins a moment to exit before their folder goes.
+        waitUntil([&] { return endedCount() >= startedCommandLines().size(); }, std::chrono::seconds(5));
+        removeTree(_folder);
+    }
+    StandInDialogFolder(const StandInDialogFolder&) = delete;
+    StandInDialogFolder& operator=(const StandInDialogFolder&) = delete;
+
+    bool ready() const { return _copied; }
+    const std::wstring& path() const { return _folder; }
+
+    // Command lines of every stand-in started so far.
+    std::vector<std::wstring> startedCommandLines() const { return readAll(L"started-"); }
+    size_t endedCount() const { return readAll(L"ended-").size(); }
+
+    void release() const
+    {
+        HANDLE file = CreateFileW((_folder + L"\\release").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+        }
+    }
+
+private:
+    std::vector<std::wstring> readAll(const std::wstring& prefix) const
+    {
+        std::vector<std::wstring> result;
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileW((_folder + L"\\" + prefix + L"*.txt").c_str(), &data);
+        if (find == INVALID_HANDLE_VALUE) {
+            return result;
+        }
+        do {
+            HANDLE file = CreateFileW((_folder + L"\\" + data.cFileName).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+            if (file == INVALID_HANDLE_VALUE) {
+                continue;
+            }
+            std::wstring text(data.nFileSizeLow / sizeof(wchar_t), L'\0');
+            DWORD read = 0;
+            ReadFile(file, &text[0], data.nFileSizeLow, &read, nullptr);
+            CloseHandle(file);
+            result.push_back(text);
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+        return result;
+    }
+
+    std::wstring _folder;
+    bool _copied = false;
+};
+
+} // namespace brimlock_test

@@ -1,0 +1,378 @@
+// The service object: its control table, the logon replay of a deferred notice, and the
+// service's work on the worker thread.
+#include "DbwinListener.h"
+#include "StandInDialogFolder.h"
+#include "TestPaths.h"
+#include "Wait.h"
+
+#include "_model/_service/CandidateTable.h"
+#include "_model/_service/DirectoryWatcher.h"
+#include "_model/_service/LogonReplay.h"
+#include "_model/_service/ServicePaths.h"
+#include "_model/_service/StartCheck.h"
+#include "_model/_service/TamselService.h"
+#include "_process/NotificationLaunch.h"
+#include "_win32/LogDebug.h"
+
+#include <gtest/gtest.h>
+
+#include <wtsapi32.h>
+
+#include <atomic>
+#include <mutex>
+#include <stdexcept>
+#include <vector>
+
+using namespace std::chrono_literals;
+using tamselsvc::model::service::TamselService;
+namespace model = tamselsvc::model::service;
+namespace launch = tamselsvc::process;
+
+namespace {
+
+SERVICE_STATUS runningStatus()
+{
+    SERVICE_STATUS status{};
+    status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    status.dwCurrentState = SERVICE_RUNNING;
+    status.dwControlsAccepted = 0x5C1;
+    status.dwCheckPoint = 7;
+    status.dwWaitHint = 5;
+    return status;
+}
+
+bool sameStatus(const SERVICE_STATUS& a, const SERVICE_STATUS& b)
+{
+    return memcmp(&a, &b, sizeof a) == 0;
+}
+
+struct ControlCase {
+    DWORD control;
+    DWORD eventType;
+    const char* line; // nullptr: no diagnostic line
+    DWORD result;
+    DWORD stateAfter;  // 0: unchanged
+};
+
+} // namespace
+
+TEST(TamselService, AcceptsItsControlsAndAlwaysNamesItselfTamselsvc)
+{
+    auto service = std::make_shared<TamselService>(L"tamselsvc");
+    EXPECT_EQ(0x5C1u, service->GetControlsAccepted());
+    EXPECT_EQ(DWORD(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_POWEREVENT | SERVICE_ACCEPT_SESSIONCHANGE |
+                    SERVICE_ACCEPT_PRESHUTDOWN | SERVICE_ACCEPT_TRIGGEREVENT),
+              service->GetControlsAccepted());
+    wchar_t other[] = L"othername";
+    wchar_t extra[] = L"/install";
+    LPWSTR argv[] = {other, extra};
+    EXPECT_EQ(L"tamselsvc", service->GenerateName(2, argv));
+    EXPECT_EQ(L"tamselsvc", service->GenerateName(0, nullptr));
+}
+
+TEST(TamselService, HandleControlFollowsItsTableWithOneDiagnosticLinePerKnownControl)
+{
+    brimlock_test::DbwinListener listener;
+    ASSERT_TRUE(listener.start());
+    Corvane::Orlin::g_outputToDebugView = true;
+    auto service = std::make_shared<TamselService>(L"tamselsvc");
+
+    const ControlCase cases[] = {
+        {SERVICE_CONTROL_INTERROGATE, 0, "SERVICE_CONTROL_INTERROGATE\n", NO_ERROR, 0},
+        {SERVICE_CONTROL_DEVICEEVENT, 0x8000, "SERVICE_CONTROL_DEVICEEVENT\n", NO_ERROR, 0},
+        {SERVICE_CONTROL_SESSIONCHANGE, WTS_SESSION_UNLOCK, "SERVICE_CONTROL_SESSIONCHANGE\n", NO_ERROR, 0},
+        {SERVICE_CONTROL_POWEREVENT, PBT_APMRESUMESUSPEND, nullptr, ERROR_CALL_NOT_IMPLEMENTED, 0},
+        {32 /* SERVICE_CONTROL_TRIGGEREVENT */, 0, nullptr, ERROR_CALL_NOT_IMPLEMENTED, 0},
+        {200, 0, nullptr, ERROR_CALL_NOT_IMPLEMENTED, 0},
+        {SERVICE_CONTROL_PAUSE, 0, "SERVICE_CONTROL_PAUSE\n", NO_ERROR, SERVICE_PAUSED},
+        {SERVICE_CONTROL_STOP, 0, "SERVICE_CONTROL_STOP\n", NO_ERROR, SERVICE_STOP_PENDING},
+        {SERVICE_CONTROL_PRESHUTDOWN, 0, "SERVICE_CONTROL_PRESHUTDOWN\n", NO_ERROR, SERVICE_STOP_PENDING},
+    };
+    std::vector<std::string> expectedLines;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.control);
+        SERVICE_STATUS status = runningStatus();
+        EXPECT_EQ(c.result, service->HandleControl(c.control, c.eventType, nullptr, status));
+        if (c.stateAfter == 0) {
+            EXPECT_TRUE(sameStatus(runningStatus(), status)) << "the status is left alone";
+        } else {
+            EXPECT_EQ(c.stateAfter, status.dwCurrentState);
+            if (c.stateAfter == SERVICE_STOP_PENDING) {
+                EXPECT_EQ(0u, status.dwCheckPoint);
+                EXPECT_EQ(0u, status.dwWaitHint);
+            }
+        }
+        if (c.line) {
+            expectedLines.push_back(c.line);
+        }
+    }
+    Corvane::Orlin::LogDebugA("--end--");
+    ASSERT_TRUE(listener.waitForText(GetCurrentProcessId(), "--end--", 5s));
+    Corvane::Orlin::g_outputToDebugView = false;
+
+    std::vector<std::string> seen;
+    for (const auto& line : listener.linesOf(GetCurrentProcessId())) {
+        if (line.find("--end--") == std::string::npos) {
+            // "<pid>:[Tamsel] YYYY/MM/DD hh:mm:ss <message>": the message starts 20 after "] ".
+            seen.push_back(line.substr(line.find("] ") + 2 + 20));
+        }
+    }
+    std::vector<std::string> expected;
+    for (const auto& l : expectedLines) {
+        expected.push_back(l + "\n"); // the message's own line feed, then the line's
+    }
+    EXPECT_EQ(expected, seen);
+}
+
+namespace {
+
+// Resets the shared notification state around each logon test.
+class LogonReplayTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dialogs.ready());
+        launch::g_serviceDirectory = dialogs.path();
+        launch::g_restartPending = false;
+        launch::takePendingNoticeFile();
+        service = std::make_shared<TamselService>(L"tamselsvc");
+    }
+    void TearDown() override
+    {
+        dialogs.release();
+        launch::g_restartPending = false;
+        launch::takePendingNoticeFile();
+        // Wait until every replay's dialog has ended, so the gate is free for the next test.
+        brimlock_test::waitUntil([&] { return dialogs.endedCount() >= dialogs.startedCommandLines().size(); }, 5s);
+        brimlock_test::waitUntil([] {
+            if (!launch::g_launchGate.try_lock()) {
+                return false;
+            }
+            launch::g_launchGate.unlock();
+            return true;
+        }, 5s);
+    }
+
+    DWORD logon()
+    {
+        SERVICE_STATUS status = runningStatus();
+        return service->HandleControl(SERVICE_CONTROL_SESSIONCHANGE, WTS_SESSION_LOGON, nullptr, status);
+    }
+    std::wstring expectedLine(const wchar_t* noticeSwitch, const wchar_t* file)
+    {
+        return L"\"" + dialogs.path() + L"\\brimlockdlg.exe\" " + noticeSwitch + L" \"" + file + L"\"";
+    }
+
+    brimlock_test::StandInDialogFolder dialogs{L"logon"};
+    std::shared_ptr<TamselService> service;
+};
+
+} // namespace
+
+TEST_F(LogonReplayTest, LogonShowsTheDeferredNoticeOnceAndStopIsAnsweredWhileItIsOpen)
+{
+    launch::deferNotice(L"C:\\Program");
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(DWORD(NO_ERROR), logon());
+    EXPECT_LT(GetTickCount() - start, 1000u) << "the control handler does not wait for the dialog";
+    ASSERT_TRUE(brimlock_test::waitUntil([&] { return dialogs.startedCommandLines().size() == 1; }, 10s));
+    EXPECT_EQ(expectedLine(L"/normal", L"C:\\Program"), dialogs.startedCommandLines()[0]);
+    EXPECT_EQ(L"", launch::pendingNoticeFile());
+    EXPECT_TRUE(launch::noticePending()) << "the flag stays set";
+
+    // The dialog is still open: a stop is answered at once.
+    SERVICE_STATUS status = runningStatus();
+    const DWORD stopAt = GetTickCount();
+    EXPECT_EQ(DWORD(NO_ERROR), service->HandleControl(SERVICE_CONTROL_STOP, 0, nullptr, status));
+    EXPECT_LT(GetTickCount() - stopAt, 500u);
+    EXPECT_EQ(DWORD(SERVICE_STOP_PENDING), status.dwCurrentState);
+    EXPECT_EQ(0u, dialogs.endedCount()) << "the dialog was still open during the stop";
+
+    dialogs.release();
+    ASSERT_TRUE(brimlock_test::waitUntil([&] { return dialogs.endedCount() == 1; }, 10s));
+    EXPECT_EQ(DWORD(NO_ERROR), logon());
+    Sleep(1000);
+    EXPECT_EQ(1u, dialogs.startedCommandLines().size()) << "a second logon shows nothing";
+}
+
+TEST_F(LogonReplayTest, SwitchIsTheOneOfTheMomentOfTheLogon)
+{
+    launch::deferNotice(L"C:\\Program Files (x86)\\Corvane\\Quarrow");
+    launch::g_restartPending = true; // a restart became pending after the notice was deferred
+    logon();
+    ASSERT_TRUE(brimlock_test::waitUntil([&] { return dialogs.startedCommandLines().size() == 1; }, 10s));
+    EXPECT_EQ(expectedLine(L"/restart", L"C:\\Program Files (x86)\\Corvane\\Quarrow"),
+              dialogs.startedCommandLines()[0]);
+}
+
+TEST_F(LogonReplayTest, LogonWhileAGatedDialogIsOpenShowsNothingAndEmptiesThePendingFile)
+{
+    std::atomic<bool> gateHeld{false}, releaseGate{false};
+    std::thread holder([&] {
+        std::lock_guard<std::mutex> lock(launch::g_launchGate);
+        gateHeld = true;
+        while (!releaseGate) {
+            Sleep(10);
+        }
+    });
+    ASSERT_TRUE(brimlock_test::waitUntil([&] { return gateHeld.load(); }, 5s));
+    launch::deferNotice(L"C:\\Program");
+    EXPECT_EQ(DWORD(NO_ERROR), logon());
+    EXPECT_EQ(L"", launch::pendingNoticeFile());
+    Sleep(1000);
+    EXPECT_TRUE(dialogs.startedCommandLines().empty());
+    releaseGate = true;
+    holder.join();
+}
+
+TEST_F(LogonReplayTest, OtherSessionEventsLeaveThePendingNoticeAlone)
+{
+    launch::deferNotice(L"C:\\Program");
+    for (DWORD type : {DWORD(WTS_CONSOLE_CONNECT), DWORD(WTS_CONSOLE_DISCONNECT), DWORD(WTS_SESSION_LOCK),
+                       DWORD(WTS_SESSION_UNLOCK), DWORD(WTS_SESSION_LOGOFF)}) {
+        SERVICE_STATUS status = runningStatus();
+        EXPECT_EQ(DWORD(NO_ERROR), service->HandleControl(SERVICE_CONTROL_SESSIONCHANGE, type, nullptr, status));
+    }
+    Sleep(500);
+    EXPECT_EQ(L"C:\\Program", launch::pendingNoticeFile());
+    EXPECT_TRUE(dialogs.startedCommandLines().empty());
+}
+
+TEST_F(LogonReplayTest, NoticeDeferredWhileTheReplayedDialogIsOpenWaitsForTheNextLogon)
+{
+    launch::deferNotice(L"C:\\Program");
+    logon();
+    ASSERT_TRUE(brimlock_test::waitUntil([&] { return dialogs.startedCommandLines().size() == 1; }, 10s));
+    launch::deferNotice(L"C:\\Program Files.txt");
+    dialogs.release();
+    ASSERT_TRUE(brimlock_test::waitUntil([&] { return dialogs.endedCount() == 1; }, 10s));
+    Sleep(200);
+    EXPECT_EQ(L"C:\\Program Files.txt", launch::pendingNoticeFile()) << "the newer notice is not lost";
+}
+
+TEST_F(LogonReplayTest, ThreadThatCannotStartDropsTheNoticeAndTheHandlerStillAnswers)
+{
+    model::setReplayThreadStartForTesting([](std::function<void()>) {
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    });
+    launch::deferNotice(L"C:\\Program");
+    EXPECT_EQ(DWORD(NO_ERROR), logon());
+    model::setReplayThreadStartForTesting(nullptr);
+    EXPECT_EQ(L"", launch::pendingNoticeFile());
+    Sleep(500);
+    EXPECT_TRUE(dialogs.startedCommandLines().empty());
+}
+
+// ---- The service's work ----
+
+namespace {
+
+std::mutex g_orderLock;
+std::vector<std::string> g_order;
+void record(const char* what)
+{
+    std::lock_guard<std::mutex> lock(g_orderLock);
+    g_order.push_back(what);
+}
+int recordingCheck()
+{
+    record("check");
+    return 0;
+}
+int throwingCheck()
+{
+    record("check");
+    throw std::runtime_error("folder cannot be read");
+}
+std::thread recordingWatcherStart(std::function<void()> body)
+{
+    record("watcher");
+    return std::thread(std::move(body));
+}
+
+class ServiceWorkTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        {
+            std::lock_guard<std::mutex> lock(g_orderLock);
+            g_order.clear();
+        }
+        GetCurrentDirectoryW(MAX_PATH, savedDirectory);
+        model::setWatcherThreadStartForTesting(&recordingWatcherStart);
+        model::setWatcherCheckForTesting([]() { return 0; });
+        model::ResetActiveCandidatesForTesting();
+        stop = CreateEventW(nullptr, TRUE, TRUE, nullptr); // already set: Run returns after one round
+    }
+    void TearDown() override
+    {
+        model::setModulePathForTesting(nullptr);
+        TamselService::setFirstCheckForTesting(nullptr);
+        model::setWatcherThreadStartForTesting(nullptr);
+        model::setWatcherCheckForTesting(nullptr);
+        model::ResetActiveCandidatesForTesting();
+        SetCurrentDirectoryW(savedDirectory);
+        CloseHandle(stop);
+        RemoveDirectoryW(L"C:\\BrimlockTools");
+    }
+    std::vector<std::string> order()
+    {
+        std::lock_guard<std::mutex> lock(g_orderLock);
+        return g_order;
+    }
+
+    wchar_t savedDirectory[MAX_PATH] = {};
+    HANDLE stop = nullptr;
+};
+
+} // namespace
+
+TEST(ServicePaths, FolderOfTheProgramWithoutTrailingBackslashExceptAtTheRoot)
+{
+    EXPECT_EQ(L"C:\\Tools", model::serviceDirectoryOf(L"C:\\Tools\\brimlock.exe"));
+    EXPECT_EQ(L"C:\\", model::serviceDirectoryOf(L"C:\\brimlock.exe"));
+    EXPECT_EQ(L"C:\\Program Files (x86)\\Corvane\\Quarrow Link",
+              model::serviceDirectoryOf(L"C:\\Program Files (x86)\\Corvane\\Quarrow Link\\brimlock.exe"));
+    EXPECT_EQ(L"", model::serviceDirectoryOf(L""));
+}
+
+TEST_F(ServiceWorkTest, RunSetsTheServiceFolderMakesItCurrentAndChecksBeforeAnyWatcher)
+{
+    ASSERT_TRUE(CreateDirectoryW(L"C:\\BrimlockTools", nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    const std::wstring program = L"C:\\BrimlockTools\\brimlock.exe";
+    model::setModulePathForTesting(&program);
+    TamselService::setFirstCheckForTesting(&recordingCheck);
+    model::g_activeCandidates = &model::nativeCandidateTable;
+    auto service = std::make_shared<TamselService>(L"tamselsvc");
+
+    EXPECT_EQ(0u, service->Run(stop));
+    EXPECT_EQ(program, model::g_servicePath);
+    EXPECT_EQ(L"C:\\BrimlockTools", launch::g_serviceDirectory);
+    wchar_t current[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, current);
+    EXPECT_STREQ(L"C:\\BrimlockTools", current);
+    EXPECT_EQ((std::vector<std::string>{"check", "watcher", "watcher"}), order());
+
+    const std::wstring atRoot = L"C:\\brimlock.exe";
+    model::setModulePathForTesting(&atRoot);
+    EXPECT_EQ(0u, service->Run(stop));
+    EXPECT_EQ(L"C:\\", launch::g_serviceDirectory);
+    GetCurrentDirectoryW(MAX_PATH, current);
+    EXPECT_STREQ(L"C:\\", current);
+}
+
+TEST_F(ServiceWorkTest, RunWithoutACandidateTableReturns3AndStartsNoWatcher)
+{
+    auto service = std::make_shared<TamselService>(L"tamselsvc");
+    EXPECT_EQ(3u, service->Run(stop)); // the real check: no table chosen
+    EXPECT_TRUE(order().empty());
+}
+
+TEST_F(ServiceWorkTest, ErrorRaisedByTheFirstCheckIsLoggedAndTheWatchersStartAllTheSame)
+{
+    TamselService::setFirstCheckForTesting(&throwingCheck);
+    model::g_activeCandidates = &model::wow64CandidateTable;
+    auto service = std::make_shared<TamselService>(L"tamselsvc");
+    EXPECT_EQ(0u, service->Run(stop));
+    EXPECT_EQ((std::vector<std::string>{"check", "watcher", "watcher"}), order());
+}
