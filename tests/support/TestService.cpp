@@ -25,6 +25,17 @@ TestService::TestService(const std::wstring& name, const std::wstring& binaryPat
     }
 }
 
+TestService::TestService(const std::wstring& name) : _name(name)
+{
+    _manager.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (_manager) {
+        _service.reset(OpenServiceW(_manager.get(), name.c_str(), SERVICE_ALL_ACCESS));
+    }
+    if (!_service) {
+        _createError = GetLastError();
+    }
+}
+
 TestService::~TestService()
 {
     if (!_service) {

@@ -15,6 +15,8 @@ public:
     // Creates (or replaces) the entry `name` for `binaryPath` (quoted here), own process,
     // demand start, LocalSystem. Check created() afterwards.
     TestService(const std::wstring& name, const std::wstring& binaryPath);
+    // Opens the existing entry `name` (made elsewhere, e.g. with sc.exe).
+    explicit TestService(const std::wstring& name);
     ~TestService();
     TestService(const TestService&) = delete;
     TestService& operator=(const TestService&) = delete;

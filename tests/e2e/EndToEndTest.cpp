@@ -1,0 +1,288 @@
+// The service end to end under Wine's service control manager, installed in the product
+// folder of a fresh 32-bit or 64-bit Windows: what it does to files planted before and
+// after its start, the records it writes, the dialog it starts, and how it stops.
+#include "DbwinListener.h"
+#include "MessageBoxProbe.h"
+#include "ProgramFilesOverride.h"
+#include "ServiceInstall.h"
+#include "TestPaths.h"
+#include "TestProcess.h"
+#include "Wait.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace std::chrono_literals;
+using namespace brimlock_test;
+
+namespace {
+
+const std::wstring kRenamedHead = L"The file was renamed as follows.\r\n\r\n";
+const std::wstring kScheduledHead = L"The file will be renamed as follows on restart.\r\n\r\n";
+
+std::string renamedRecord(const std::wstring& from, const std::wstring& to)
+{
+    return "warn:eventlog:ReportEventW " + wineDebugString(kRenamedHead + L"\"" + from + L"\" -> \"" + to + L"\"") + "\n";
+}
+
+std::string scheduledRecord(const std::wstring& from, const std::wstring& to)
+{
+    return "warn:eventlog:ReportEventW " + wineDebugString(kScheduledHead + L"\"" + from + L"\" -> \"" + to + L"\"") +
+           "\n";
+}
+
+void setSwitch(const wchar_t* name, bool on)
+{
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Corvane\\Tamsel", 0, nullptr, 0,
+                                             KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr));
+    if (on) {
+        const DWORD one = 1;
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4));
+    } else {
+        RegDeleteValueW(key, name);
+    }
+    RegCloseKey(key);
+}
+
+// Every test leaves drive C and the registry as it found them.
+class EndToEnd : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        endProcesses(L"brimlockdlg.exe");
+        for (const wchar_t* name : {L"C:\\Program", L"C:\\Program1", L"C:\\Program2", L"C:\\Program3",
+                                    L"C:\\Program Files.txt", L"C:\\Program Files1.txt"}) {
+            DeleteFileW(name);
+        }
+        clearPendingFileRenames();
+        setSwitch(L"ShouldOutputToDebugView", false);
+        setSwitch(L"ShouldOutputToEventlog", false);
+    }
+
+    // Starts the installed service and waits for RUNNING.
+    void startService(InstalledService& installed)
+    {
+        ASSERT_TRUE(installed.scm().start()) << "StartService failed with " << GetLastError();
+        SERVICE_STATUS_PROCESS status{};
+        ASSERT_TRUE(installed.scm().waitForState(SERVICE_RUNNING, 15000, &status)) << status.dwCurrentState;
+        pid = status.dwProcessId;
+    }
+
+    DWORD stopService(InstalledService& installed, SERVICE_STATUS_PROCESS* final = nullptr)
+    {
+        const DWORD start = GetTickCount();
+        EXPECT_TRUE(installed.scm().stop()) << "ControlService failed with " << GetLastError();
+        SERVICE_STATUS_PROCESS status{};
+        EXPECT_TRUE(installed.scm().waitForState(SERVICE_STOPPED, 15000, &status)) << status.dwCurrentState;
+        if (final) {
+            *final = status;
+        }
+        return GetTickCount() - start;
+    }
+
+    BootLog log;
+    DWORD pid = 0;
+};
+
+} // namespace
+
+TEST_F(EndToEnd, FilesPresentAtStartAndPlantedLaterAreRenamedAndRecorded)
+{
+    InstalledService installed(L"launch_standin_dialog.exe");
+    ASSERT_TRUE(installed.ok()) << installed.error();
+    const std::wstring maker = makerFolder();
+    ASSERT_TRUE(createFile(L"C:\\Program"));
+
+    startService(installed);
+    // The first check handles what was there before the start.
+    EXPECT_TRUE(waitUntil([] { return fileExists(L"C:\\Program1"); }, 5s));
+    EXPECT_FALSE(fileExists(L"C:\\Program"));
+    EXPECT_TRUE(log.waitFor(renamedRecord(L"C:\\Program", L"C:\\Program1"), 5000)) << log.fresh();
+
+    // Files planted while it runs are renamed about a second later.
+    Sleep(500);
+    const DWORD planted = GetTickCount();
+    ASSERT_TRUE(createFile(L"C:\\Program"));
+    ASSERT_TRUE(createFile(maker + L"\\Quarrow"));
+    EXPECT_TRUE(waitUntil([&] { return fileExists(L"C:\\Program2") && fileExists(maker + L"\\Quarrow1"); }, 10s));
+    const DWORD took = GetTickCount() - planted;
+    EXPECT_GE(took, 900u) << "a pass follows a change after one second's pause";
+    EXPECT_LT(took, 5000u);
+    EXPECT_FALSE(fileExists(L"C:\\Program"));
+    EXPECT_FALSE(fileExists(maker + L"\\Quarrow"));
+    EXPECT_TRUE(log.waitFor(renamedRecord(L"C:\\Program", L"C:\\Program2"), 5000));
+    EXPECT_TRUE(log.waitFor(renamedRecord(maker + L"\\Quarrow", maker + L"\\Quarrow1"), 5000));
+
+    // "C:\Program Files" is a candidate on 64-bit Windows only.
+    ASSERT_TRUE(createFile(L"C:\\Program Files.txt"));
+    if (isWow64()) {
+        EXPECT_TRUE(waitUntil([] { return fileExists(L"C:\\Program Files1.txt"); }, 10s));
+        EXPECT_TRUE(log.waitFor(renamedRecord(L"C:\\Program Files.txt", L"C:\\Program Files1.txt"), 5000));
+    } else {
+        Sleep(2500);
+        EXPECT_TRUE(fileExists(L"C:\\Program Files.txt"));
+        EXPECT_FALSE(fileExists(L"C:\\Program Files1.txt"));
+    }
+
+    SERVICE_STATUS_PROCESS final{};
+    EXPECT_LT(stopService(installed, &final), 2000u);
+    EXPECT_EQ(0u, final.dwWin32ExitCode);
+    EXPECT_EQ(0u, final.dwServiceSpecificExitCode);
+}
+
+TEST_F(EndToEnd, FileHeldOpenIsScheduledAndTheDialogGetsTheExactCommandLine)
+{
+    InstalledService installed(L"launch_standin_dialog.exe");
+    ASSERT_TRUE(installed.ok()) << installed.error();
+    ASSERT_TRUE(createFile(L"C:\\Program"));
+    // Held without delete sharing: the rename fails now and is scheduled for the restart.
+    HANDLE held = CreateFileW(L"C:\\Program", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+
+    startService(installed);
+    EXPECT_TRUE(log.waitFor(scheduledRecord(L"C:\\Program", L"C:\\Program1"), 10000)) << log.fresh();
+    const std::wstring folder = productFolder();
+    std::vector<std::wstring> started;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            WIN32_FIND_DATAW data;
+            HANDLE find = FindFirstFileW((folder + L"\\started-*.txt").c_str(), &data);
+            if (find == INVALID_HANDLE_VALUE) {
+                return false;
+            }
+            FindClose(find);
+            HANDLE file = CreateFileW((folder + L"\\" + data.cFileName).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+            std::wstring text(data.nFileSizeLow / 2, L'\0');
+            DWORD read = 0;
+            ReadFile(file, &text[0], data.nFileSizeLow, &read, nullptr);
+            CloseHandle(file);
+            started.push_back(text);
+            return true;
+        },
+        10s));
+    EXPECT_EQ(L"\"" + folder + L"\\brimlockdlg.exe\" /restart \"C:\\Program\"", started.at(0));
+    const auto pending = pendingFileRenames();
+    ASSERT_GE(pending.size(), 2u);
+    EXPECT_EQ(L"\\??\\C:\\Program", pending[0]);
+    EXPECT_EQ(L"\\??\\C:\\Program1", pending[1]) << "scheduled without replacing: no \"!\" in front";
+
+    CloseHandle(held);
+    stopService(installed);
+}
+
+TEST_F(EndToEnd, RealDialogShowsTheRestartNoticeForTheOldPath)
+{
+    InstalledService installed;
+    ASSERT_TRUE(installed.ok()) << installed.error();
+    ASSERT_TRUE(createFile(L"C:\\Program"));
+    HANDLE held = CreateFileW(L"C:\\Program", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    startService(installed);
+
+    DWORD dialog = 0;
+    ASSERT_TRUE(waitUntil([&] { return (dialog = findProcessByImageName(L"brimlockdlg.exe")) != 0; }, 10s));
+    const HWND box = waitForDialogWindow(dialog, 10000);
+    ASSERT_NE(nullptr, box) << "no message box";
+    const MessageBoxView view = readMessageBox(box);
+    EXPECT_EQ(L"Information from Corvane", view.caption);
+    EXPECT_NE(std::wstring::npos, view.text.find(L"\r\n\"C:\\Program\"\r\n")) << toUtf8(view.text);
+    EXPECT_NE(std::wstring::npos, view.text.find(L"Please restart now to complete the process.")) << toUtf8(view.text);
+    EXPECT_TRUE(pressReturn(box));
+    EXPECT_TRUE(waitUntil([] { return findProcessByImageName(L"brimlockdlg.exe") == 0; }, 10s));
+    CloseHandle(held);
+    stopService(installed);
+}
+
+TEST_F(EndToEnd, StopDuringTheFirstCheckEndsWithinTwoSeconds)
+{
+    InstalledService installed(L"launch_standin_dialog.exe");
+    ASSERT_TRUE(installed.ok()) << installed.error();
+    // Enough entries in the watched folders that the first check is still running when
+    // the stop arrives.
+    const std::wstring maker = makerFolder();
+    for (int i = 0; i < 2000; ++i) {
+        createFile(maker + L"\\unrelated-" + std::to_wstring(i) + L".dat");
+    }
+    ASSERT_TRUE(createFile(L"C:\\Program"));
+    startService(installed);
+    SERVICE_STATUS_PROCESS final{};
+    const DWORD took = stopService(installed, &final);
+    EXPECT_LT(took, 2000u);
+    EXPECT_EQ(0u, final.dwWin32ExitCode);
+    EXPECT_TRUE(fileExists(L"C:\\Program1")) << "the first check finished before the stop";
+}
+
+TEST_F(EndToEnd, SwitchesTurnOnDiagnosticLinesAndTheServicesOwnRecords)
+{
+    DbwinListener listener;
+    ASSERT_TRUE(listener.start());
+    InstalledService installed(L"launch_standin_dialog.exe");
+    ASSERT_TRUE(installed.ok()) << installed.error();
+
+    // Both switches missing: no diagnostic line, no record of the service's own.
+    startService(installed);
+    stopService(installed);
+    Sleep(300);
+    EXPECT_TRUE(listener.linesOf(pid).empty());
+    EXPECT_EQ(0u, log.count("Error ReadDirectoryChangesW"));
+
+    setSwitch(L"ShouldOutputToDebugView", true);
+    setSwitch(L"ShouldOutputToEventlog", true);
+    log.mark();
+    startService(installed);
+    stopService(installed);
+    ASSERT_TRUE(listener.waitForText(pid, "CheckPoint 1, waiting 10000 sec...", 5s));
+    const auto lines = listener.linesOf(pid);
+    char head[32];
+    std::snprintf(head, sizeof head, "%lu:[Tamsel] ", pid);
+    bool sawStop = false;
+    for (const auto& line : lines) {
+        EXPECT_EQ(0u, line.find(head)) << line;
+        EXPECT_EQ('\n', line.back()) << line;
+        sawStop = sawStop || line.find(" SERVICE_CONTROL_STOP\n\n") != std::string::npos;
+    }
+    EXPECT_TRUE(sawStop);
+    // One record per watcher at the stop, stored unformatted.
+    EXPECT_TRUE(log.waitFor("trace:eventlog:ReportEventW L\"Error ReadDirectoryChangesW (%d)\\n\"", 5000)) << log.fresh();
+    EXPECT_EQ(2u, log.count("ReportEventW L\"Error ReadDirectoryChangesW (%d)\\n\""));
+}
+
+TEST_F(EndToEnd, RunByHandEndsWithExitCodeZeroWhateverItsArguments)
+{
+    for (const wchar_t* arguments : {L"", L" /install", L" tamselsvc --debug \"C:\\Program Files\""}) {
+        const auto result =
+            runProcess(quoteArgument(builtProgram(L"brimlock.exe")) + arguments, 30000);
+        ASSERT_TRUE(result.started);
+        EXPECT_TRUE(result.finished);
+        EXPECT_EQ(0u, result.exitCode);
+    }
+}
+
+TEST_F(EndToEnd, ProgramFolderOnDriveDRefusesTheStartWith1066AndCode2)
+{
+    InstalledService installed(L"launch_standin_dialog.exe");
+    ASSERT_TRUE(installed.ok()) << installed.error();
+    ProgramFilesOverride programFiles;
+    ASSERT_TRUE(programFiles.mapDriveD());
+    ASSERT_EQ(ERROR_SUCCESS, programFiles.setProgramFilesX86(L"D:\\Program Files (x86)"));
+    ASSERT_TRUE(createFile(L"C:\\Program"));
+
+    // Wine's StartService fails with 1053 when the first status the service reports is
+    // already "stopped"; Windows lets it succeed. Either way the entry shows the refusal.
+    if (!installed.scm().start()) {
+        EXPECT_EQ(DWORD(ERROR_SERVICE_REQUEST_TIMEOUT), GetLastError());
+    }
+    ASSERT_TRUE(installed.scm().waitForState(SERVICE_STOPPED, 15000));
+    std::string output;
+    ASSERT_EQ(0u, runSc(L"query tamselsvc", &output));
+    EXPECT_NE(std::string::npos, output.find("1066")) << output;
+    const SERVICE_STATUS_PROCESS status = installed.scm().query();
+    EXPECT_EQ(DWORD(ERROR_SERVICE_SPECIFIC_ERROR), status.dwWin32ExitCode);
+    EXPECT_EQ(2u, status.dwServiceSpecificExitCode);
+    Sleep(1500);
+    EXPECT_TRUE(fileExists(L"C:\\Program")) << "no folder is checked when the start is refused";
+}

@@ -1,0 +1,71 @@
+#pragma once
+// The service installed as a customer's PC has it: both programs in the product folder of
+// this Windows, the service entry "tamselsvc" made with sc.exe, and what its run leaves
+// (renamed files, pending operations, dialogs) cleaned up afterwards.
+
+#include "TestService.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace brimlock_test {
+
+// "C:\Program Files\Corvane\Quarrow Link" on 32-bit Windows,
+// "C:\Program Files (x86)\Corvane\Quarrow Link" on 64-bit Windows.
+std::wstring productFolder();
+// Its parent, the maker's folder that is watched: "...\Corvane".
+std::wstring makerFolder();
+
+// The boot log of this prefix, where Wine's eventlog channel of the service lands.
+class BootLog {
+public:
+    BootLog();
+    // Text appended since construction (or the last mark()).
+    std::string fresh() const;
+    void mark();
+    // Waits until the fresh text contains `fragment`, at most `timeoutMs`.
+    bool waitFor(const std::string& fragment, DWORD timeoutMs) const;
+    size_t count(const std::string& fragment) const;
+
+private:
+    std::wstring _path;
+    unsigned long long _offset = 0;
+};
+
+// How Wine's debug channel prints a wide string (debugstr_w): L"..." with \\, \", \r, \n,
+// \t escaped and other characters outside printable ASCII as \xxxx.
+std::string wineDebugString(const std::wstring& text);
+
+// Installs the programs (`dialogProgram`: the built file to install as brimlockdlg.exe)
+// and creates the entry with `sc create`. Deletes the entry and the folder when it goes.
+class InstalledService {
+public:
+    explicit InstalledService(const std::wstring& dialogProgram = L"brimlockdlg.exe");
+    ~InstalledService();
+    bool ok() const { return _ok; }
+    const std::string& error() const { return _error; }
+    TestService& scm() { return *_service; }
+
+private:
+    bool _ok = false;
+    std::string _error;
+    std::unique_ptr<TestService> _service;
+};
+
+// Runs sc.exe with the arguments; returns its exit code (0xFFFFFFFF when it did not run).
+DWORD runSc(const std::wstring& arguments, std::string* output = nullptr);
+
+// Ends every process of that image name (dialogs left open by a test).
+void endProcesses(const std::wstring& imageName);
+
+// Removes the value PendingFileRenameOperations written by the service's scheduling.
+void clearPendingFileRenames();
+std::vector<std::wstring> pendingFileRenames();
+
+bool fileExists(const std::wstring& path);
+bool createFile(const std::wstring& path);
+
+} // namespace brimlock_test
