@@ -48,11 +48,24 @@ bool runUnixShell(const std::string& script)
 
 } // namespace
 
-// Removed on the Linux side: a Windows-side tree removal would follow the links.
-void removeLinkFolder(const std::wstring& folder, const std::string& unixFolder)
+// Runs the script and waits until it has ended: it touches a marker file beside the
+// folder last.
+bool runUnixShellAndWait(const std::string& script, const std::wstring& folder, const std::string& unixFolder)
 {
-    runUnixShell("rm -rf '" + unixFolder + "'");
-    waitUntil([&] { return !exists(folder); }, std::chrono::seconds(10));
+    const std::wstring marker = folder + L".done";
+    DeleteFileW(marker.c_str());
+    if (!runUnixShell(script + "; touch '" + unixFolder + ".done'")) {
+        return false;
+    }
+    const bool ended = waitUntil([&] { return exists(marker); }, std::chrono::seconds(10));
+    DeleteFileW(marker.c_str());
+    return ended;
+}
+
+// Removed on the Linux side: a Windows-side tree removal would follow the links.
+bool removeLinkFolder(const std::wstring& folder, const std::string& unixFolder)
+{
+    return runUnixShellAndWait("rm -rf '" + unixFolder + "'", folder, unixFolder) && !exists(folder);
 }
 
 TEST(ListMatchingFiles, LinkedFoldersAreSkippedAndLinkedFilesKept)
@@ -62,13 +75,14 @@ TEST(ListMatchingFiles, LinkedFoldersAreSkippedAndLinkedFilesKept)
     if (unixFolder.empty()) {
         GTEST_SKIP() << "not running under Wine";
     }
-    removeLinkFolder(folder, unixFolder);
+    ASSERT_TRUE(removeLinkFolder(folder, unixFolder));
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr)) << GetLastError();
     ASSERT_TRUE(CreateDirectoryW((folder + L"\\realdir").c_str(), nullptr));
     ASSERT_TRUE(createFileWithText(folder + L"\\realfile", "r"));
-    ASSERT_TRUE(runUnixShell("cd '" + unixFolder + "' && ln -s realfile filelink && ln -s realdir dirlink && "
-                             "ln -s nothing dangling && touch done"));
-    ASSERT_TRUE(waitUntil([&] { return exists(folder + L"\\done"); }, std::chrono::seconds(10)));
+    ASSERT_TRUE(runUnixShellAndWait("cd '" + unixFolder + "' && ln -s realfile filelink && ln -s realdir dirlink && "
+                                    "ln -s nothing dangling && touch done",
+                                    folder, unixFolder));
+    ASSERT_TRUE(exists(folder + L"\\done")) << "the links were not made";
 
     const PathPredicate all = [](const std::wstring&) { return true; };
     std::vector<std::wstring> listed = listMatchingFiles(folder, all);
@@ -85,5 +99,5 @@ TEST(ListMatchingFiles, LinkedFoldersAreSkippedAndLinkedFilesKept)
     EXPECT_EQ(2u, some.size());
     EXPECT_NE(seen.end(), std::find(seen.begin(), seen.end(), folder + L"\\realfile")) << "one backslash added";
     EXPECT_EQ(seen.end(), std::find(seen.begin(), seen.end(), folder + L"\\.")) << "no dot entries";
-    removeLinkFolder(folder, unixFolder);
+    EXPECT_TRUE(removeLinkFolder(folder, unixFolder));
 }

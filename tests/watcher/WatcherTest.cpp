@@ -380,10 +380,16 @@ TEST_F(Watcher, StopEndsEveryWatcherWithinOneSecondWhateverItIsDoing)
         } else {
             Supervisor supervisor(settings);
             Sleep(random() % 25); // not yet reading, or blocked in the read
-            if (kind <= 2) {
+            if (kind <= 3) {
                 // A change: the watcher pauses a second, then checks.
                 createFileWithText(L"C:\\brimlock-watch-a\\t" + std::to_wstring(trial), "t");
-                Sleep(random() % 1300);
+                if (kind == 3) {
+                    // Stop inside the check.
+                    waitUntil([] { return s_checksRunning.load() > 0; }, std::chrono::seconds(3),
+                              std::chrono::milliseconds(1));
+                } else {
+                    Sleep(random() % 1300);
+                }
                 ++stoppedAfterChange;
             }
             if (s_checksRunning.load() > 0) {
