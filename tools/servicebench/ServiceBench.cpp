@@ -75,7 +75,9 @@ int main(int argc, char** argv)
         if (round == 0) {
             for (int i = 0; i < tries; ++i) {
                 DeleteFileW(L"C:\\Program1");
-                Sleep(1200); // the deletion's own pass comes and goes
+                // The last rename and this deletion are changes too: let the passes they
+                // cause (one second after each) come and go before timing the next one.
+                Sleep(2500);
                 const double planted = now();
                 createFile(L"C:\\Program");
                 if (!waitUntil([] { return fileExists(L"C:\\Program1"); }, std::chrono::seconds(10),
