@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <filesystem>
 #include <vector>
 
 namespace brimlock_test {
@@ -33,10 +32,34 @@ std::wstring makeTempDirectory(const std::wstring& hint)
     }
 }
 
+// Walks the tree itself: a link or junction is removed as the link, never followed, so a
+// link to a folder outside the tree cannot make the cleanup delete what it points at.
 void removeTree(const std::wstring& path)
 {
-    std::error_code ignored;
-    std::filesystem::remove_all(std::filesystem::path(path), ignored);
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return;
+    }
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(path.c_str());
+        return;
+    }
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        WIN32_FIND_DATAW entry;
+        HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
+        if (find != INVALID_HANDLE_VALUE) {
+            do {
+                const std::wstring name = entry.cFileName;
+                if (name != L"." && name != L"..") {
+                    removeTree(path + L"\\" + name);
+                }
+            } while (FindNextFileW(find, &entry));
+            FindClose(find);
+        }
+    }
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryW(path.c_str());
 }
 
 std::wstring environmentVariable(const wchar_t* name)

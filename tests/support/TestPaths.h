@@ -11,6 +11,7 @@ std::wstring moduleDirectory();
 std::wstring builtProgram(const std::wstring& fileName);
 // A fresh, empty folder under the system's temporary folder; removed by the caller.
 std::wstring makeTempDirectory(const std::wstring& hint);
+// Removes a file or a folder with everything in it; links are removed, never followed.
 void removeTree(const std::wstring& path);
 std::wstring environmentVariable(const wchar_t* name);
 bool isWow64();
