@@ -1,6 +1,7 @@
 #include "_process/NotificationLaunch.h"
 
 #include "_process/ChildProcess.h"
+#include "_process/DialogCommandLine.h"
 #include "_process/SessionInfoApi.h"
 
 #include <windows.h>
@@ -114,7 +115,7 @@ std::wstring dialogProgramPath()
 
 std::wstring dialogArguments(const std::wstring& noticeSwitch, const std::wstring& filePath)
 {
-    return noticeSwitch + L" \"" + filePath + L"\"";
+    return formatDialogArguments(noticeSwitch, filePath);
 }
 
 void launchDialog(const std::wstring& noticeSwitch, const std::wstring& filePath)

@@ -31,3 +31,19 @@ brimlock_need_packages() {
         locale-gen >/dev/null
     fi
 }
+
+# The native build of the core (tests/native) and the fuzzer (scripts/fuzz): clang with
+# its sanitizer and libFuzzer runtimes.
+brimlock_need_native_packages() {
+    local pkgs=(clang libclang-rt-14-dev)
+    local missing=()
+    for p in "${pkgs[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    if ((${#missing[@]})); then
+        echo "setup: installing ${missing[*]}" >&2
+        export DEBIAN_FRONTEND=noninteractive
+        apt-get update -qq >/dev/null
+        apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    fi
+}

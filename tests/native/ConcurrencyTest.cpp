@@ -1,0 +1,71 @@
+// The name rules keep no shared state: passes on several threads (as two watchers' passes
+// and the notification threads would) use them side by side. Meant for the ThreadSanitizer
+// build; in the others it checks that every thread gets the single-thread answer.
+#include "HostileText.h"
+#include "_model/_service/NameRules.h"
+#include "_process/DialogCommandLine.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+using namespace tamselsvc::model::service;
+using brimlock_native::HostileText;
+
+namespace {
+
+struct Answer {
+    std::wstring stem, extension, parent, chosen, commandLine;
+    bool contains;
+};
+
+Answer work(const std::wstring& path, const std::vector<std::wstring>& stems)
+{
+    std::unordered_set<std::wstring> taken{lowerStemOfPath(path)};
+    const std::wstring name = fileNameOf(path);
+    return {stemOf(name),
+            extensionOf(name),
+            parentOf(path),
+            findFreeNumberedName(parentOf(path), stemOf(name), extensionOf(name), taken),
+            tamselsvc::process::formatDialogCommandLine(L"C:\\brimlockdlg.exe", L"/normal", path),
+            stemContainsAny(path, stems)};
+}
+
+} // namespace
+
+TEST(NameRulesConcurrency, ThreadsGetTheSameAnswersAsOneThread)
+{
+    HostileText random(11);
+    const std::vector<std::wstring> stems{L"program", L"program files", L"quarrow"};
+    std::vector<std::wstring> paths;
+    for (int i = 0; i < 400; ++i) {
+        paths.push_back(L"C:\\" + random.text(30));
+    }
+    std::vector<Answer> expected;
+    for (const auto& path : paths) {
+        expected.push_back(work(path, stems));
+    }
+    std::vector<std::thread> threads;
+    std::vector<int> mismatches(4, 0);
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int repeat = 0; repeat < 20; ++repeat) {
+                for (size_t i = 0; i < paths.size(); ++i) {
+                    const Answer a = work(paths[i], stems);
+                    const Answer& e = expected[i];
+                    if (a.stem != e.stem || a.extension != e.extension || a.parent != e.parent ||
+                        a.chosen != e.chosen || a.commandLine != e.commandLine || a.contains != e.contains) {
+                        ++mismatches[t];
+                    }
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    for (int t = 0; t < 4; ++t) {
+        EXPECT_EQ(0, mismatches[t]) << "thread " << t;
+    }
+}

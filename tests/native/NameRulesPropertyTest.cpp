@@ -1,0 +1,129 @@
+// Properties of the name rules over many hostile names (native build, under the
+// sanitizers): the pieces of a name add up, the lower-casing touches A to Z only, and the
+// free-name search never hands out a taken key and takes the first free one.
+#include "HostileText.h"
+#include "_model/_service/NameRules.h"
+
+#include <gtest/gtest.h>
+
+using namespace tamselsvc::model::service;
+using brimlock_native::HostileText;
+
+namespace {
+
+constexpr int kRounds = 20000;
+
+std::wstring cutAtColon(const std::wstring& name)
+{
+    return name.substr(0, name.find(L':'));
+}
+
+} // namespace
+
+TEST(NameRulesProperties, StemAndExtensionMakeUpTheNameBeforeAnyStream)
+{
+    HostileText random(1);
+    for (int round = 0; round < kRounds; ++round) {
+        const std::wstring path = random.text(300);
+        const std::wstring name = fileNameOf(path);
+        ASSERT_EQ(std::wstring::npos, name.find_first_of(L"\\/"));
+        ASSERT_EQ(0, path.compare(path.size() - name.size(), name.size(), name));
+        const std::wstring stem = stemOf(name);
+        const std::wstring extension = extensionOf(name);
+        ASSERT_EQ(cutAtColon(name), stem + extension);
+        ASSERT_TRUE(extension.empty() || extension[0] == L'.');
+        ASSERT_EQ(std::wstring::npos, extension.find(L'.', 1));
+        ASSERT_EQ(stemOf(name), stemOfPath(path));
+    }
+}
+
+TEST(NameRulesProperties, LowerCasingMapsOnlyTheLettersAToZ)
+{
+    HostileText random(2);
+    for (int round = 0; round < kRounds; ++round) {
+        const std::wstring text = random.text(64);
+        const std::wstring lower = lowerAsciiOnly(text);
+        ASSERT_EQ(text.size(), lower.size());
+        for (size_t i = 0; i < text.size(); ++i) {
+            const wchar_t c = text[i];
+            ASSERT_EQ((c >= L'A' && c <= L'Z') ? wchar_t(c + 32) : c, lower[i]);
+        }
+        ASSERT_EQ(lower, lowerAsciiOnly(lower));
+    }
+}
+
+TEST(NameRulesProperties, ParentAndNameJoinBackToThePath)
+{
+    HostileText random(3);
+    for (int round = 0; round < kRounds; ++round) {
+        const std::wstring path = random.text(40);
+        const std::wstring parent = parentOf(path);
+        const std::wstring name = fileNameOf(path);
+        ASSERT_LE(parent.size() + name.size(), path.size());
+        ASSERT_EQ(0, path.compare(0, parent.size(), parent)) << "the parent is a prefix of the path";
+        if (name.empty() || path.size() == name.size()) {
+            continue;
+        }
+        // Separators dropped between parent and name are only separators.
+        for (size_t i = parent.size(); i < path.size() - name.size(); ++i) {
+            ASSERT_TRUE(path[i] == L'\\' || path[i] == L'/');
+        }
+    }
+}
+
+TEST(NameRulesProperties, FreeNameSearchTakesTheFirstFreeKeyAndNeverATakenOne)
+{
+    HostileText random(4);
+    for (int round = 0; round < kRounds / 4; ++round) {
+        const std::wstring parent = random.text(8);
+        const std::wstring name = random.legalFileName(12);
+        const std::wstring stem = stemOf(name);
+        const std::wstring extension = extensionOf(name);
+        std::unordered_set<std::wstring> taken;
+        // Take a random run of the numbered keys, sometimes all of them.
+        const int takenUpTo = static_cast<int>(random.number(kMaxNameNumber + 3));
+        for (int n = 1; n <= takenUpTo && n <= kMaxNameNumber; ++n) {
+            taken.insert(lowerStemOfPath(joinPath(parent, stem + std::to_wstring(n) + extension)));
+        }
+        const auto before = taken;
+        const std::wstring chosen = findFreeNumberedName(parent, stem, extension, taken);
+        if (chosen.empty()) {
+            ASSERT_EQ(before, taken) << "an exhausted search changes nothing";
+            for (int n = 1; n <= kMaxNameNumber; ++n) {
+                ASSERT_TRUE(before.count(lowerStemOfPath(joinPath(parent, stem + std::to_wstring(n) + extension))));
+            }
+            continue;
+        }
+        const std::wstring key = lowerStemOfPath(chosen);
+        ASSERT_EQ(0u, before.count(key)) << "a taken key was handed out";
+        ASSERT_EQ(before.size() + 1, taken.size());
+        ASSERT_EQ(1u, taken.count(key));
+        ASSERT_EQ(parentOf(chosen), parentOf(joinPath(parent, name)));
+        // The first free number: every lower number's key was taken.
+        int chosenNumber = 0;
+        for (int n = 1; n <= kMaxNameNumber; ++n) {
+            if (joinPath(parent, stem + std::to_wstring(n) + extension) == chosen) {
+                chosenNumber = n;
+                break;
+            }
+        }
+        ASSERT_GT(chosenNumber, 0);
+        for (int n = 1; n < chosenNumber; ++n) {
+            ASSERT_TRUE(before.count(lowerStemOfPath(joinPath(parent, stem + std::to_wstring(n) + extension))));
+        }
+    }
+}
+
+TEST(NameRulesProperties, KeysOfAChosenNameMatchWhatAListingOfItWouldGive)
+{
+    // The key the search stores is the lower-cased stem of the new path as the rules read
+    // it, so the next listing finds the renamed file under the same key.
+    std::unordered_set<std::wstring> taken{L"program"};
+    const std::wstring first = findFreeNumberedName(L"C:\\", L"Program", L".EXE", taken);
+    ASSERT_EQ(L"C:\\Program1.EXE", first);
+    EXPECT_EQ(1u, taken.count(L"program1"));
+    const std::wstring second = findFreeNumberedName(L"C:\\", L"PROGRAM", L"", taken);
+    EXPECT_EQ(L"C:\\PROGRAM2", second) << "Program1.EXE took 1 whatever the extension";
+    const std::wstring hostile = findFreeNumberedName(L"C:\\", L"Program", L".\x4E2D\xD800%", taken);
+    EXPECT_EQ(std::wstring(L"C:\\Program3.\x4E2D\xD800%"), hostile);
+}
