@@ -62,54 +62,49 @@ void formatLine(wchar_t* buffer, size_t size, const wchar_t* format, ...)
     va_end(args);
 }
 
+void output(const char* line) { OutputDebugStringA(line); }
+void output(const wchar_t* line) { OutputDebugStringW(line); }
+
+constexpr const char* lineFormat(char) { return "%lu:[%s] %04u/%02u/%02u %02u:%02u:%02u %s\n"; }
+constexpr const wchar_t* lineFormat(wchar_t) { return L"%lu:[%s] %04u/%02u/%02u %02u:%02u:%02u %s\n"; }
+constexpr const char* tag(char) { return "Tamsel"; }
+constexpr const wchar_t* tag(wchar_t) { return L"Tamsel"; }
+
+// The steps both variants share; `processId` is the variant's own cache.
+template <typename Char>
+void writeLine(std::atomic<DWORD>& processId, const Char* format, va_list args)
+{
+    const DWORD savedError = GetLastError();
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    if (g_outputToDebugView.load(std::memory_order_relaxed)) {
+        Char message[kMessageChars];
+        formatInto(message, kMessageChars, format, args);
+        Char line[kLineChars];
+        formatLine(line, kLineChars, lineFormat(Char()), static_cast<unsigned long>(cachedProcessId(processId)),
+                   tag(Char()), unsigned(now.wYear), unsigned(now.wMonth), unsigned(now.wDay), unsigned(now.wHour),
+                   unsigned(now.wMinute), unsigned(now.wSecond), message);
+        output(line);
+    }
+    SetLastError(savedError);
+}
+
 } // namespace
 
 void LogDebugA(const char* format, ...)
 {
-    const DWORD savedError = GetLastError();
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    if (!g_outputToDebugView.load(std::memory_order_relaxed)) {
-        SetLastError(savedError);
-        return;
-    }
-    char message[kMessageChars];
     va_list args;
     va_start(args, format);
-    formatInto(message, kMessageChars, format, args);
+    writeLine(s_processIdA, format, args);
     va_end(args);
-
-    char line[kLineChars];
-    formatLine(line, kLineChars, "%lu:[%s] %04u/%02u/%02u %02u:%02u:%02u %s\n",
-               static_cast<unsigned long>(cachedProcessId(s_processIdA)), "Tamsel",
-               unsigned(now.wYear), unsigned(now.wMonth), unsigned(now.wDay),
-               unsigned(now.wHour), unsigned(now.wMinute), unsigned(now.wSecond), message);
-    OutputDebugStringA(line);
-    SetLastError(savedError);
 }
 
 void LogDebugW(const wchar_t* format, ...)
 {
-    const DWORD savedError = GetLastError();
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    if (!g_outputToDebugView.load(std::memory_order_relaxed)) {
-        SetLastError(savedError);
-        return;
-    }
-    wchar_t message[kMessageChars];
     va_list args;
     va_start(args, format);
-    formatInto(message, kMessageChars, format, args);
+    writeLine(s_processIdW, format, args);
     va_end(args);
-
-    wchar_t line[kLineChars];
-    formatLine(line, kLineChars, L"%lu:[%s] %04u/%02u/%02u %02u:%02u:%02u %s\n",
-               static_cast<unsigned long>(cachedProcessId(s_processIdW)), L"Tamsel",
-               unsigned(now.wYear), unsigned(now.wMonth), unsigned(now.wDay),
-               unsigned(now.wHour), unsigned(now.wMinute), unsigned(now.wSecond), message);
-    OutputDebugStringW(line);
-    SetLastError(savedError);
 }
 
 }} // namespace Corvane::Orlin
