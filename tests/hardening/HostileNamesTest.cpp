@@ -1,0 +1,342 @@
+// Hostile names against the real check on the prefix's drive C: letters outside the ANSI
+// code page, lone surrogates, "%" signs, 255-character names, paths past 260 characters,
+// links and folders named like a candidate. Each offending file is handled or left with a
+// record; no pass ends the process; nothing that is not an offending file is touched.
+#include "CountermeasureTesting.h"
+#include "TestPaths.h"
+#include "Wait.h"
+
+#include "_model/_service/Countermeasure.h"
+#include "_model/_service/MessageStrings.h"
+#include "_model/_service/NameRules.h"
+#include "_process/NotificationLaunch.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <algorithm>
+#include <exception>
+
+using namespace brimlock_test;
+using namespace tamselsvc::model::service;
+
+namespace {
+
+RecordingLauncher s_launcher; // outlives the detached notification threads
+
+std::string utf8(const std::wstring& text)
+{
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                      nullptr);
+    std::string out(n > 0 ? n : 0, '\0');
+    if (n > 0) {
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
+    }
+    return out;
+}
+
+std::string unixPathOf(const std::wstring& path)
+{
+    using Fn = char*(CDECL*)(LPCWSTR);
+    const auto fn = reinterpret_cast<Fn>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"));
+    if (!fn) {
+        return std::string();
+    }
+    char* unix = fn(path.c_str());
+    std::string result = unix ? unix : "";
+    HeapFree(GetProcessHeap(), 0, unix);
+    return result;
+}
+
+// A shell command on the Linux side; it touches `marker` last, and the wait is for that.
+bool runUnixShellAndWait(const std::string& script, const std::wstring& marker)
+{
+    const std::string unixMarker = unixPathOf(marker);
+    DeleteFileW(marker.c_str());
+    std::string full = script + "; touch '" + unixMarker + "'";
+    std::wstring command = L"/bin/sh -c \"" + std::wstring(full.begin(), full.end()) + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+        return false;
+    }
+    if (info.hThread) CloseHandle(info.hThread);
+    if (info.hProcess) CloseHandle(info.hProcess);
+    const bool ended = waitUntil([&] { return exists(marker); }, std::chrono::seconds(10));
+    DeleteFileW(marker.c_str());
+    return ended;
+}
+
+// What became of one planted file after a pass.
+struct Fate {
+    bool planted = false;
+    DWORD plantError = 0;
+    bool stillThere = false;
+    std::wstring renamedTo;  // from a "renamed" record
+    bool recorded = false;   // some record names the file
+};
+
+class HostileNames : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        loadMessageStrings(GetModuleHandleW(nullptr));
+        cleanDriveC();
+        _pending = readPendingOperations();
+        RecordSink::install();
+        s_launcher.clear();
+        setNoticeLauncherForTesting(&s_launcher);
+        tamselsvc::process::g_restartPending = false;
+        g_fatalGate.release();
+        g_activeCandidates = isWow64() ? &wow64CandidateTable : &nativeCandidateTable;
+        _maker = isWow64() ? L"C:\\Program Files (x86)\\Corvane" : L"C:\\Program Files\\Corvane";
+        CreateDirectoryW(_maker.c_str(), nullptr);
+    }
+
+    void TearDown() override
+    {
+        s_launcher.waitForNotices(0, std::chrono::milliseconds(200));
+        setNoticeLauncherForTesting(nullptr);
+        RecordSink::uninstall();
+        cleanDriveC();
+        restorePendingOperations(_pending);
+        for (const auto& path : _cleanup) {
+            DeleteFileW(path.c_str());
+        }
+    }
+
+    // One pass; an error it raises is reported (the watcher would log it and go on), and
+    // what it raised is kept for the test to judge.
+    void pass()
+    {
+        _raised.clear();
+        try {
+            EXPECT_EQ(0, checkAllCandidates());
+        } catch (const std::exception& e) {
+            _raised = e.what();
+        }
+    }
+
+    Fate plantAndCheck(const std::wstring& path)
+    {
+        Fate fate;
+        fate.planted = createFileWithText(path, "hostile");
+        fate.plantError = fate.planted ? 0 : GetLastError();
+        return fate;
+    }
+
+    void judge(const std::wstring& path, Fate& fate)
+    {
+        fate.stillThere = exists(path);
+        const std::wstring quotedOld = L"\"" + path + L"\"";
+        for (const Record& r : RecordSink::peek()) {
+            if (r.text.find(quotedOld) == std::wstring::npos && r.text.find(L"Error code") == std::wstring::npos) {
+                continue;
+            }
+            fate.recorded = true;
+            const std::wstring head = quotedOld + L" -> \"";
+            const size_t at = r.text.find(head);
+            if (r.type == EVENTLOG_WARNING_TYPE && r.text.rfind(messageString(102), 0) == 0 && at != std::wstring::npos) {
+                fate.renamedTo = r.text.substr(at + head.size(), r.text.size() - at - head.size() - 1);
+            }
+        }
+        if (!fate.renamedTo.empty()) {
+            _cleanup.push_back(fate.renamedTo);
+        }
+        _cleanup.push_back(path);
+        std::printf("  %-60.60s planted=%d(%lu) there=%d renamed=%d recorded=%d\n", utf8(path).c_str(), fate.planted,
+                    fate.plantError, fate.stillThere, !fate.renamedTo.empty(), fate.recorded);
+    }
+
+    // Handled (gone, renamed to an existing file) or left with a record.
+    void expectHandledOrRecorded(const std::wstring& path, const Fate& fate)
+    {
+        if (!fate.planted) {
+            return; // the file system refused the name: nothing to protect against
+        }
+        if (!fate.stillThere) {
+            ASSERT_FALSE(fate.renamedTo.empty()) << utf8(path) << ": gone without a renamed record";
+            EXPECT_TRUE(exists(fate.renamedTo)) << utf8(fate.renamedTo);
+            EXPECT_EQ("hostile", readFileText(fate.renamedTo));
+        } else {
+            EXPECT_TRUE(fate.recorded) << utf8(path) << ": left in place without a record";
+        }
+    }
+
+    PendingOperations _pending;
+    std::wstring _maker;
+    std::string _raised;
+    std::vector<std::wstring> _cleanup;
+};
+
+} // namespace
+
+TEST_F(HostileNames, LettersOutsideTheCodePageSurrogatesAndPercentSignsAreRenamed)
+{
+    const std::vector<std::wstring> names = {
+        L"C:\\Program.\x4E2D\x6587",         // CJK extension: stem "Program"
+        L"C:\\PROGRAM.\x00E9%s%n%%",          // printf directives in the name
+        L"C:\\Program.\xD800",                // lone high surrogate
+        L"C:\\Program.a\xDC00z",              // lone low surrogate
+        L"C:\\Program.%1",
+        _maker + L"\\Quarrow.\x0416\x0436", // Cyrillic in the maker's folder
+    };
+    std::vector<Fate> fates;
+    for (const auto& name : names) {
+        fates.push_back(plantAndCheck(name));
+    }
+    pass();
+    EXPECT_EQ("", _raised) << "a pass over these names ends early";
+    for (size_t i = 0; i < names.size(); ++i) {
+        judge(names[i], fates[i]);
+        expectHandledOrRecorded(names[i], fates[i]);
+    }
+    EXPECT_TRUE(fates[0].planted) << "Wine refused a CJK name: " << fates[0].plantError;
+    EXPECT_FALSE(fates[0].stillThere);
+    // The new name keeps the stem's case and the extension, "%" signs and all.
+    if (!fates[1].renamedTo.empty()) {
+        EXPECT_EQ(0u, fates[1].renamedTo.rfind(L"C:\\PROGRAM", 0)) << utf8(fates[1].renamedTo);
+        const std::wstring tail = L".\x00E9%s%n%%";
+        EXPECT_EQ(fates[1].renamedTo.size() - tail.size(), fates[1].renamedTo.rfind(tail));
+    }
+}
+
+TEST_F(HostileNames, LongNamesAndPathsPast260AreHandledOrRecorded)
+{
+    // A 255-character name: its numbered name has 256 and cannot exist.
+    const std::wstring name255 = L"C:\\Program." + std::wstring(255 - 8, L'x');
+    // In the maker's folder, a long name gives a path past 260 characters.
+    const std::wstring past260 = _maker + L"\\Quarrow." + std::wstring(240, L'y');
+    const std::wstring shortOne = L"C:\\Program.txt";
+    std::vector<std::wstring> names = {name255, past260, shortOne};
+    std::vector<Fate> fates;
+    for (const auto& name : names) {
+        fates.push_back(plantAndCheck(name));
+    }
+    ASSERT_GT(past260.size(), 260u);
+    pass();
+    EXPECT_EQ("", _raised);
+    for (size_t i = 0; i < names.size(); ++i) {
+        judge(names[i], fates[i]);
+        expectHandledOrRecorded(names[i], fates[i]);
+    }
+    EXPECT_FALSE(fates[2].stillThere) << "a long neighbour stops the ordinary one";
+    // A second pass finds the long ones again (they are repeated, never a crash).
+    RecordSink::take();
+    pass();
+    EXPECT_EQ("", _raised);
+}
+
+TEST_F(HostileNames, LinkNamedLikeACandidateIsRenamedAsTheLinkAndItsTargetIsUntouched)
+{
+    const std::wstring link = L"C:\\Program";
+    const std::wstring target = L"C:\\brimlock-hard-target.txt";
+    const std::wstring folderTarget = L"C:\\brimlock-hard-dir";
+    ASSERT_FALSE(unixPathOf(L"C:\\").empty()) << "not under Wine";
+    ASSERT_TRUE(createFileWithText(target, "target text"));
+    CreateDirectoryW(folderTarget.c_str(), nullptr);
+    ASSERT_TRUE(createFileWithText(folderTarget + L"\\inside.txt", "inside"));
+    const std::string c = unixPathOf(L"C:\\");
+    ASSERT_TRUE(runUnixShellAndWait("cd '" + c + "' && ln -s brimlock-hard-target.txt Program && "
+                                    "ln -s brimlock-hard-dir Program.lnkdir",
+                                    L"C:\\brimlock-hard.done"));
+    pass();
+    EXPECT_EQ("", _raised);
+    // Nothing is lost, whatever the rename did: the text is at the target or the new name.
+    const bool atTarget = readFileText(target) == "target text";
+    const bool atNewName = readFileText(L"C:\\Program1") == "target text";
+    EXPECT_TRUE(atTarget || atNewName) << "the target's text is gone";
+    // The renamed entry must still be a link on the Linux side, to the same target.
+    const std::string check = "test -L '" + c + "Program1' && test \\\"$(readlink '" + c +
+                              "Program1')\\\" = brimlock-hard-target.txt && touch '" + c + "brimlock-hard.ok'";
+    runUnixShellAndWait(check, L"C:\\brimlock-hard.done");
+    const bool linkRenamed = exists(L"C:\\brimlock-hard.ok");
+    DeleteFileW(L"C:\\brimlock-hard.ok");
+    if (!atTarget && atNewName && !linkRenamed) {
+        // Wine 8's MoveFileExW follows the link and moves its target to the new name,
+        // leaving the link dangling; Windows renames the link itself. Nothing is lost.
+        runUnixShellAndWait("rm -f '" + c + "Program' '" + c + "Program1' '" + c + "Program.lnkdir' && rm -rf '" + c +
+                                "brimlock-hard-dir'",
+                            L"C:\\brimlock-hard.done");
+        GTEST_SKIP() << "Wine moved the link's target instead of renaming the link";
+    }
+    EXPECT_TRUE(atTarget) << "the target stays where and what it was";
+    EXPECT_TRUE(linkRenamed) << "C:\\Program1 is no longer the link";
+    // A link to a folder is a folder: never touched.
+    EXPECT_TRUE(isDirectory(L"C:\\Program.lnkdir"));
+    EXPECT_EQ("inside", readFileText(folderTarget + L"\\inside.txt"));
+    runUnixShellAndWait("rm -f '" + c + "Program1' '" + c + "Program.lnkdir' '" + c + "brimlock-hard.ok' '" + c +
+                            "brimlock-hard-target.txt' && rm -rf '" + c + "brimlock-hard-dir'",
+                        L"C:\\brimlock-hard.done");
+}
+
+TEST_F(HostileNames, FolderNamedLikeACandidateIsNeverTouched)
+{
+    ASSERT_TRUE(CreateDirectoryW(L"C:\\Program", nullptr)) << GetLastError();
+    ASSERT_TRUE(createFileWithText(L"C:\\Program\\keep.txt", "keep"));
+    pass();
+    EXPECT_EQ("", _raised);
+    EXPECT_TRUE(isDirectory(L"C:\\Program"));
+    EXPECT_FALSE(exists(L"C:\\Program1"));
+    EXPECT_EQ("keep", readFileText(L"C:\\Program\\keep.txt"));
+    EXPECT_TRUE(RecordSink::peek().empty());
+    DeleteFileW(L"C:\\Program\\keep.txt");
+    RemoveDirectoryW(L"C:\\Program");
+}
+
+TEST_F(HostileNames, NamesMadeOnTheLinuxSideAreHandledOrRecorded)
+{
+    // Bytes that are no UTF-8, an encoded lone surrogate, and characters Windows forbids
+    // (Wine shows them as private-use letters): all with the stem "Program".
+    const std::string c = unixPathOf(L"C:\\");
+    ASSERT_FALSE(c.empty()) << "not under Wine";
+    const std::wstring script = L"C:\\brimlock-hard.sh";
+    static const char kLoop[] =
+        " && for n in '\\377' '\\355\\240\\200' '\\134' '\\042' '*?<>|'; do printf x > \"Program.$(printf \"$n\")\"; done";
+    const bool written = createFileWithText(script, "cd '" + c + "'" + kLoop);
+    ASSERT_TRUE(written);
+    ASSERT_TRUE(runUnixShellAndWait("sh '" + unixPathOf(script) + "'", L"C:\\brimlock-hard.done"));
+    DeleteFileW(script.c_str());
+    // Such names cannot be opened by path on the Windows side: what is there is what the
+    // listing shows.
+    auto listed = [] {
+        std::vector<std::wstring> names;
+        WIN32_FIND_DATAW entry;
+        HANDLE search = FindFirstFileW(L"C:\\Program*", &entry);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                    names.push_back(std::wstring(L"C:\\") + entry.cFileName);
+                }
+            } while (FindNextFileW(search, &entry));
+            FindClose(search);
+        }
+        return names;
+    };
+    const std::vector<std::wstring> planted = listed();
+    std::printf("  %zu names planted from the Linux side seen by Wine\n", planted.size());
+    EXPECT_GE(planted.size(), 5u);
+    pass();
+    EXPECT_EQ("", _raised);
+    const std::vector<std::wstring> after = listed();
+    for (const Record& r : RecordSink::peek()) {
+        std::printf("  record %u: %s\n", r.type, utf8(r.text.substr(r.text.find(L'"') == std::wstring::npos ? 0 : r.text.find(L'"'))).c_str());
+    }
+    for (const auto& path : planted) {
+        const bool stillThere = std::find(after.begin(), after.end(), path) != after.end();
+        bool recorded = false;
+        for (const Record& r : RecordSink::peek()) {
+            recorded = recorded || r.text.find(L"\"" + path + L"\"") != std::wstring::npos;
+        }
+        std::printf("  %-40.40s there=%d recorded=%d\n", utf8(path).c_str(), stillThere, recorded);
+        if (fileNameOf(path).empty()) {
+            // A backslash in a Linux name: no stem "Program", no candidate, left alone.
+            EXPECT_TRUE(stillThere);
+            continue;
+        }
+        EXPECT_TRUE(recorded) << utf8(path) << (stillThere ? ": left without a record" : ": gone without a record");
+    }
+    runUnixShellAndWait("cd '" + c + "' && rm -f Program.* Program1.* Program2.* Program3.* Program4.* Program5.*",
+                        L"C:\\brimlock-hard.done");
+}
