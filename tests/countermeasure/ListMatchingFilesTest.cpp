@@ -2,6 +2,7 @@
 // CreateSymbolicLinkW makes nothing): folders behind links are skipped, files behind
 // links kept, and a dangling link is no error.
 #include "CountermeasureTesting.h"
+#include "HostShell.h"
 #include "TestPaths.h"
 #include "Wait.h"
 
@@ -13,53 +14,14 @@
 
 using namespace brimlock_test;
 using namespace tamselsvc::model::service;
+using brimlock_test::unixPathOf;
 
 namespace {
 
-// Wine's own export; null outside Wine.
-std::string unixPathOf(const std::wstring& path)
+// Runs the script on the host and waits until it has ended (a marker beside the folder).
+bool runUnixShellAndWait(const std::string& script, const std::wstring& folder, const std::string&)
 {
-    using Fn = char*(CDECL*)(LPCWSTR);
-    const auto fn = reinterpret_cast<Fn>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"));
-    if (!fn) {
-        return std::string();
-    }
-    char* unix = fn(path.c_str());
-    std::string result = unix ? unix : "";
-    HeapFree(GetProcessHeap(), 0, unix);
-    return result;
-}
-
-// Starts a shell command on the Linux side. Wine starts it but gives no handle to wait
-// on, so callers wait for its effect.
-bool runUnixShell(const std::string& script)
-{
-    std::wstring command = L"/bin/sh -c \"" + std::wstring(script.begin(), script.end()) + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-        return false;
-    }
-    if (info.hThread) CloseHandle(info.hThread);
-    if (info.hProcess) CloseHandle(info.hProcess);
-    return true;
-}
-
-} // namespace
-
-// Runs the script and waits until it has ended: it touches a marker file beside the
-// folder last.
-bool runUnixShellAndWait(const std::string& script, const std::wstring& folder, const std::string& unixFolder)
-{
-    const std::wstring marker = folder + L".done";
-    DeleteFileW(marker.c_str());
-    if (!runUnixShell(script + "; touch '" + unixFolder + ".done'")) {
-        return false;
-    }
-    const bool ended = waitUntil([&] { return exists(marker); }, std::chrono::seconds(10));
-    DeleteFileW(marker.c_str());
-    return ended;
+    return brimlock_test::runHostShellAndWait(script, folder + L".done");
 }
 
 // Removed on the Linux side: a Windows-side tree removal would follow the links.
@@ -67,6 +29,8 @@ bool removeLinkFolder(const std::wstring& folder, const std::string& unixFolder)
 {
     return runUnixShellAndWait("rm -rf '" + unixFolder + "'", folder, unixFolder) && !exists(folder);
 }
+
+} // namespace
 
 TEST(ListMatchingFiles, LinkedFoldersAreSkippedAndLinkedFilesKept)
 {

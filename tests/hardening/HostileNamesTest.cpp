@@ -4,6 +4,7 @@
 // record; no pass ends the process; nothing that is not an offending file is touched.
 #include "CountermeasureTesting.h"
 #include "TestPaths.h"
+#include "HostShell.h"
 #include "Wait.h"
 
 #include "_model/_service/Countermeasure.h"
@@ -35,37 +36,11 @@ std::string utf8(const std::wstring& text)
     return out;
 }
 
-std::string unixPathOf(const std::wstring& path)
-{
-    using Fn = char*(CDECL*)(LPCWSTR);
-    const auto fn = reinterpret_cast<Fn>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"));
-    if (!fn) {
-        return std::string();
-    }
-    char* unix = fn(path.c_str());
-    std::string result = unix ? unix : "";
-    HeapFree(GetProcessHeap(), 0, unix);
-    return result;
-}
+using brimlock_test::unixPathOf;
 
-// A shell command on the Linux side; it touches `marker` last, and the wait is for that.
 bool runUnixShellAndWait(const std::string& script, const std::wstring& marker)
 {
-    const std::string unixMarker = unixPathOf(marker);
-    DeleteFileW(marker.c_str());
-    std::string full = script + "; touch '" + unixMarker + "'";
-    std::wstring command = L"/bin/sh -c \"" + std::wstring(full.begin(), full.end()) + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-        return false;
-    }
-    if (info.hThread) CloseHandle(info.hThread);
-    if (info.hProcess) CloseHandle(info.hProcess);
-    const bool ended = waitUntil([&] { return exists(marker); }, std::chrono::seconds(10));
-    DeleteFileW(marker.c_str());
-    return ended;
+    return brimlock_test::runHostShellAndWait(script, marker);
 }
 
 // What became of one planted file after a pass.

@@ -5,6 +5,8 @@
 //  2. The time from creating C:\Program to its rename through running watchers, over 50
 //     tries: median and 95th percentile.
 // Run it in a test prefix: it writes to C:\ and removes what it wrote.
+#include "HostShell.h"
+
 #include "_model/_service/Countermeasure.h"
 #include "_model/_service/DirectoryWatcher.h"
 #include "_model/_service/MessageStrings.h"
@@ -56,40 +58,12 @@ std::wstring entryName(int i)
 }
 
 // Wine's own export (null outside Wine): the Linux path of a Windows path.
-std::string unixPathOf(const std::wstring& path)
-{
-    using Fn = char*(CDECL*)(LPCWSTR);
-    const auto fn = reinterpret_cast<Fn>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"));
-    char* unix = fn ? fn(path.c_str()) : nullptr;
-    std::string result = unix ? unix : "";
-    if (unix) {
-        HeapFree(GetProcessHeap(), 0, unix);
-    }
-    return result;
-}
+using brimlock_test::unixPathOf;
 
-// Runs a shell command on the Linux side and waits until `marker` exists (Wine gives no
-// handle to wait on for a Linux program).
+// The host side makes or removes the entries; `marker` tells when it is done.
 bool runUnixShell(const std::string& script, const std::wstring& marker)
 {
-    std::wstring command = L"/bin/sh -c \"" + std::wstring(script.begin(), script.end()) + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-        return false;
-    }
-    if (info.hThread) CloseHandle(info.hThread);
-    if (info.hProcess) CloseHandle(info.hProcess);
-    const auto start = Clock::now();
-    while (GetFileAttributesW(marker.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        if (msSince(start) > 600000) {
-            return false;
-        }
-        Sleep(50);
-    }
-    DeleteFileW(marker.c_str());
-    return true;
+    return brimlock_test::runHostShellAndWait(script, marker, std::chrono::minutes(10));
 }
 
 // Under Wine each file made through CreateFileW costs a scan of the whole folder, so
@@ -99,7 +73,7 @@ bool createEntries(int from, int to)
     const std::string root = unixPathOf(L"C:\\");
     if (!root.empty()) {
         return runUnixShell("cd '" + root + "' && seq -f 'brimlock-bench-%.0f' " + std::to_string(from) + " " +
-                                std::to_string(to - 1) + " | xargs touch && touch brimlock-bench-done",
+                                std::to_string(to - 1) + " | xargs touch",
                             L"C:\\brimlock-bench-done");
     }
     for (int i = from; i < to; ++i) {
@@ -116,8 +90,7 @@ bool createEntries(int from, int to)
 void removeEntries(int count)
 {
     const std::string root = unixPathOf(L"C:\\");
-    if (!root.empty() && runUnixShell("cd '" + root + "' && find . -maxdepth 1 -name 'brimlock-bench-*' -delete && "
-                                      "touch brimlock-bench-done",
+    if (!root.empty() && runUnixShell("cd '" + root + "' && find . -maxdepth 1 -name 'brimlock-bench-*' -delete",
                                       L"C:\\brimlock-bench-done")) {
         return;
     }
