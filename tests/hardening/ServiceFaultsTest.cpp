@@ -1,0 +1,364 @@
+// Faults around the installed, running service: a watched folder deleted and made again,
+// the dialog program missing, a read-only and a held-open offending file, many
+// countermeasures in a row (threads must come back to rest), and stops at random moments.
+// In each case the service process must keep running (same process id) and write its
+// records, or reach STOPPED in bounded time when asked to stop.
+#include "MessageBoxProbe.h"
+#include "ServiceInstall.h"
+#include "TestPaths.h"
+#include "Wait.h"
+
+#include <gtest/gtest.h>
+
+#include <tlhelp32.h>
+
+#include <random>
+#include <string>
+
+using namespace std::chrono_literals;
+using namespace brimlock_test;
+
+namespace {
+
+std::string recordLine(const std::wstring& head, const std::wstring& from, const std::wstring& to)
+{
+    return "warn:eventlog:ReportEventW " + wineDebugString(head + L"\"" + from + L"\" -> \"" + to + L"\"") + "\n";
+}
+
+std::string renamedRecord(const std::wstring& from, const std::wstring& to)
+{
+    return recordLine(L"The file was renamed as follows.\r\n\r\n", from, to);
+}
+
+std::string scheduledRecord(const std::wstring& from, const std::wstring& to)
+{
+    return recordLine(L"The file will be renamed as follows on restart.\r\n\r\n", from, to);
+}
+
+const char kWatcherRecord[] = "ReportEventW L\"Error ReadDirectoryChangesW (%d)\\n\"";
+
+void setEventlogSwitch(bool on)
+{
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Corvane\\Tamsel", 0, nullptr, 0,
+                                             KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr));
+    if (on) {
+        const DWORD one = 1;
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"ShouldOutputToEventlog", 0, REG_DWORD,
+                                                reinterpret_cast<const BYTE*>(&one), 4));
+    } else {
+        RegDeleteValueW(key, L"ShouldOutputToEventlog");
+    }
+    RegCloseKey(key);
+}
+
+// Threads of another process, counted from a system snapshot (-1 when it cannot be taken).
+int threadCount(DWORD pid)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    int count = 0;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        count += entry.th32OwnerProcessID == pid ? 1 : 0;
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
+std::string listing(const std::wstring& pattern)
+{
+    std::string names;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(pattern.c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            names += toUtf8(data.cFileName) + " ";
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+    }
+    return names;
+}
+
+// Every test leaves drive C and the registry as it found them.
+class ServiceFaults : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        endProcesses(L"brimlockdlg.exe");
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileW(L"C:\\Program*", &data);
+        if (find != INVALID_HANDLE_VALUE) {
+            do {
+                if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                    const std::wstring path = std::wstring(L"C:\\") + data.cFileName;
+                    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                    DeleteFileW(path.c_str());
+                }
+            } while (FindNextFileW(find, &data));
+            FindClose(find);
+        }
+        clearPendingFileRenames();
+        setEventlogSwitch(false);
+    }
+
+    void startService(InstalledService& installed)
+    {
+        ASSERT_TRUE(installed.scm().start()) << "StartService failed with " << GetLastError();
+        SERVICE_STATUS_PROCESS status{};
+        ASSERT_TRUE(installed.scm().waitForState(SERVICE_RUNNING, 15000, &status)) << status.dwCurrentState;
+        pid = status.dwProcessId;
+        ASSERT_NE(0u, pid);
+    }
+
+    // The service is still the process that was started, and still running.
+    void expectStillRunning(InstalledService& installed)
+    {
+        const SERVICE_STATUS_PROCESS status = installed.scm().query();
+        EXPECT_EQ(DWORD(SERVICE_RUNNING), status.dwCurrentState);
+        EXPECT_EQ(pid, status.dwProcessId);
+    }
+
+    void stopService(InstalledService& installed)
+    {
+        EXPECT_TRUE(installed.scm().stop()) << "ControlService failed with " << GetLastError();
+        SERVICE_STATUS_PROCESS status{};
+        EXPECT_TRUE(installed.scm().waitForState(SERVICE_STOPPED, 15000, &status)) << status.dwCurrentState;
+    }
+
+    BootLog log;
+    DWORD pid = 0;
+};
+
+} // namespace
+
+// The service program lives outside the maker folder for this case
+// (C:\TamselTest\brimlock.exe), so that the maker folder can go while the service is
+// installed.
+TEST_F(ServiceFaults, MissingMakerFolderEndsItsWatcherForGoodWhileTheOtherWatcherGoesOn)
+{
+    setEventlogSwitch(true);
+    const std::wstring maker = makerFolder();
+    const std::wstring home = L"C:\\TamselTest";
+    CreateDirectoryW(home.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(builtProgram(L"brimlock.exe").c_str(), (home + L"\\brimlock.exe").c_str(), FALSE))
+        << GetLastError();
+    ASSERT_TRUE(CreateDirectoryW(maker.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    struct Cleanup {
+        std::wstring home, maker;
+        ~Cleanup()
+        {
+            removeTree(home);
+            removeTree(maker);
+        }
+    } cleanup{home, maker};
+    runSc(L"stop tamselsvc");
+    runSc(L"delete tamselsvc");
+    TestService service(L"tamselsvc", home + L"\\brimlock.exe");
+    ASSERT_TRUE(service.created()) << service.createError();
+    ASSERT_TRUE(service.start()) << GetLastError();
+    SERVICE_STATUS_PROCESS status{};
+    ASSERT_TRUE(service.waitForState(SERVICE_RUNNING, 15000, &status));
+    pid = status.dwProcessId;
+    const auto stillRunning = [&] {
+        const SERVICE_STATUS_PROCESS now = service.query();
+        EXPECT_EQ(DWORD(SERVICE_RUNNING), now.dwCurrentState);
+        EXPECT_EQ(pid, now.dwProcessId);
+    };
+    Sleep(500); // both watchers are in their first read
+    log.mark();
+
+    // Deleted while watched. Under Wine 8 the deletion succeeds but stays pending while the
+    // watcher holds the folder open, and its read does not fail (Windows ends the read);
+    // either way the service goes on.
+    ASSERT_TRUE(RemoveDirectoryW(maker.c_str())) << GetLastError();
+    Sleep(2000);
+    const bool watcherEnded = log.count(kWatcherRecord) == 1;
+    RecordProperty("watcher_ended_on_delete", watcherEnded ? 1 : 0);
+    if (!watcherEnded) {
+        EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(maker.c_str())) << "deletion pending";
+    }
+    stillRunning();
+    // The folder is really gone once the watcher lets it go; started again without it,
+    // its watcher ends at once with its record.
+    ASSERT_TRUE(service.stop()) << GetLastError();
+    ASSERT_TRUE(service.waitForState(SERVICE_STOPPED, 15000));
+    ASSERT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(maker.c_str()));
+    log.mark();
+    ASSERT_TRUE(service.start()) << GetLastError();
+    ASSERT_TRUE(service.waitForState(SERVICE_RUNNING, 15000, &status));
+    pid = status.dwProcessId;
+    EXPECT_TRUE(log.waitFor(kWatcherRecord, 5000)) << "the ended watcher writes its record\n" << log.fresh();
+    Sleep(300);
+    EXPECT_EQ(1u, log.count(kWatcherRecord)) << "only the maker folder's watcher ended";
+    stillRunning();
+
+    // Made again: no watcher comes back, so a file planted there alone stays.
+    ASSERT_TRUE(CreateDirectoryW(maker.c_str(), nullptr)) << GetLastError();
+    ASSERT_TRUE(createFile(maker + L"\\Quarrow"));
+    Sleep(2500);
+    EXPECT_TRUE(fileExists(maker + L"\\Quarrow")) << "an ended watcher is not restarted";
+
+    // A change in C:\ starts a pass, and every pass covers the maker folder too.
+    ASSERT_TRUE(createFile(L"C:\\Program"));
+    EXPECT_TRUE(waitUntil([&] { return fileExists(L"C:\\Program1") && fileExists(maker + L"\\Quarrow1"); }, 10s));
+    EXPECT_FALSE(fileExists(maker + L"\\Quarrow"));
+    EXPECT_TRUE(log.waitFor(renamedRecord(maker + L"\\Quarrow", maker + L"\\Quarrow1"), 5000)) << log.fresh();
+    stillRunning();
+
+    log.mark();
+    ASSERT_TRUE(service.stop()) << GetLastError();
+    EXPECT_TRUE(service.waitForState(SERVICE_STOPPED, 15000));
+    EXPECT_TRUE(log.waitFor(kWatcherRecord, 5000));
+    Sleep(300);
+    EXPECT_EQ(1u, log.count(kWatcherRecord)) << "at the stop only the C:\\ watcher was left";
+}
+
+TEST_F(ServiceFaults, MissingDialogProgramLeavesTheServiceRunningAndTheRestartScheduled)
+{
+    InstalledService installed(L"launch_standin_dialog.exe");
+    ASSERT_TRUE(installed.ok()) << installed.error();
+    ASSERT_TRUE(DeleteFileW((productFolder() + L"\\brimlockdlg.exe").c_str())) << GetLastError();
+    ASSERT_TRUE(createFile(L"C:\\Program"));
+    // Held without delete sharing: the rename is scheduled and a restart notice is due.
+    HANDLE held = CreateFileW(L"C:\\Program", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held) << GetLastError();
+
+    startService(installed);
+    EXPECT_TRUE(log.waitFor(scheduledRecord(L"C:\\Program", L"C:\\Program1"), 10000)) << log.fresh();
+    const auto pending = pendingFileRenames();
+    ASSERT_GE(pending.size(), 2u);
+    EXPECT_EQ(L"\\??\\C:\\Program", pending[0]);
+    EXPECT_EQ(L"\\??\\C:\\Program1", pending[1]);
+    Sleep(1500); // the launch attempt has failed by now
+    expectStillRunning(installed);
+
+    // Released, the next pass renames it at once; the service is still at work.
+    CloseHandle(held);
+    ASSERT_TRUE(createFile(L"C:\\Program.txt"));
+    EXPECT_TRUE(waitUntil([] { return fileExists(L"C:\\Program1") && !fileExists(L"C:\\Program"); }, 10s));
+    EXPECT_TRUE(log.waitFor(renamedRecord(L"C:\\Program", L"C:\\Program1"), 5000)) << log.fresh();
+    expectStillRunning(installed);
+    stopService(installed);
+}
+
+TEST_F(ServiceFaults, ReadOnlyFileIsRenamedWithItsAttributeAndHeldFileIsScheduledEveryPass)
+{
+    InstalledService installed(L"launch_standin_dialog.exe");
+    ASSERT_TRUE(installed.ok()) << installed.error();
+    startService(installed);
+    Sleep(500);
+
+    // A rename needs no write access to the file: a read-only file is moved like any other
+    // and keeps its attribute.
+    ASSERT_TRUE(createFile(L"C:\\Program"));
+    ASSERT_TRUE(SetFileAttributesW(L"C:\\Program", FILE_ATTRIBUTE_READONLY)) << GetLastError();
+    EXPECT_TRUE(waitUntil([] { return fileExists(L"C:\\Program1"); }, 10s));
+    EXPECT_FALSE(fileExists(L"C:\\Program"));
+    EXPECT_TRUE(log.waitFor(renamedRecord(L"C:\\Program", L"C:\\Program1"), 5000)) << log.fresh();
+    EXPECT_NE(0u, GetFileAttributesW(L"C:\\Program1") & FILE_ATTRIBUTE_READONLY);
+    expectStillRunning(installed);
+
+    // Held open without delete sharing: scheduled, and scheduled again by the next pass.
+    log.mark();
+    ASSERT_TRUE(createFile(L"C:\\Program"));
+    HANDLE held = CreateFileW(L"C:\\Program", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held) << GetLastError();
+    const std::string scheduled = scheduledRecord(L"C:\\Program", L"C:\\Program2");
+    EXPECT_TRUE(log.waitFor(scheduled, 10000)) << log.fresh();
+    ASSERT_TRUE(createFile(L"C:\\Program.dat")); // a change: one more pass
+    EXPECT_TRUE(waitUntil([&] { return log.count(scheduled) >= 2; }, 10s)) << log.fresh();
+    EXPECT_TRUE(fileExists(L"C:\\Program")) << "held open, it stays until the restart";
+    expectStillRunning(installed);
+    CloseHandle(held);
+    stopService(installed);
+}
+
+TEST_F(ServiceFaults, ThreadCountReturnsToRestAfterFiftyCountermeasures)
+{
+    InstalledService installed(L"launch_standin_dialog.exe");
+    ASSERT_TRUE(installed.ok()) << installed.error();
+    startService(installed);
+    Sleep(1500);
+    const int resting = threadCount(pid);
+    ASSERT_GT(resting, 0) << "no thread snapshot: " << GetLastError();
+
+    // Ten offending files per pass (one stem, ten extensions), five rounds: fifty
+    // renames, each with its notification thread and dialog launch.
+    int renamed = 0;
+    for (int round = 0; round < 5; ++round) {
+        for (int i = 0; i < 10; ++i) {
+            ASSERT_TRUE(createFile(L"C:\\Program.r" + std::to_wstring(i)));
+        }
+        ASSERT_TRUE(waitUntil(
+            [] {
+                WIN32_FIND_DATAW data;
+                HANDLE find = FindFirstFileW(L"C:\\Program.r*", &data);
+                if (find == INVALID_HANDLE_VALUE) {
+                    return true;
+                }
+                FindClose(find);
+                return false;
+            },
+            15s))
+            << "round " << round << ": " << listing(L"C:\\Program*");
+        // Move the renamed files out of the way so the next round starts from number 1.
+        for (int n = 1; n <= 10; ++n) {
+            WIN32_FIND_DATAW data;
+            const std::wstring pattern = L"C:\\Program" + std::to_wstring(n) + L".r*";
+            HANDLE find = FindFirstFileW(pattern.c_str(), &data);
+            if (find != INVALID_HANDLE_VALUE) {
+                ++renamed;
+                DeleteFileW((std::wstring(L"C:\\") + data.cFileName).c_str());
+                FindClose(find);
+            }
+        }
+    }
+    EXPECT_EQ(50, renamed);
+    expectStillRunning(installed);
+    int last = -1;
+    EXPECT_TRUE(waitUntil([&] { return (last = threadCount(pid)) <= resting; }, 20s, 100ms))
+        << "resting " << resting << ", now " << last;
+    stopService(installed);
+}
+
+// Stops at random moments: right after the start (first check, watchers not yet reading),
+// while idle, inside the one-second pause or a pass (a file planted just before). Every
+// stop must reach STOPPED within five seconds. The seed is printed to repeat a run.
+TEST_F(ServiceFaults, TwentyStopsAtRandomMomentsEachReachStoppedWithinFiveSeconds)
+{
+    InstalledService installed(L"launch_standin_dialog.exe");
+    ASSERT_TRUE(installed.ok()) << installed.error();
+    const unsigned seed = std::random_device{}();
+    std::mt19937 random(seed);
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    DWORD slowest = 0;
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(installed.scm().start()) << "start " << i << " failed with " << GetLastError();
+        ASSERT_TRUE(installed.scm().waitForState(SERVICE_RUNNING, 15000)) << i;
+        const DWORD wait = std::uniform_int_distribution<DWORD>(0, 1500)(random);
+        const bool plant = random() % 2 == 0;
+        if (plant) {
+            // Lands the stop in the pause (0-1000 ms later) or in the pass after it.
+            Sleep(wait / 2);
+            DeleteFileW(L"C:\\Program1");
+            createFile(L"C:\\Program");
+            Sleep(wait / 2);
+        } else {
+            Sleep(wait);
+        }
+        const DWORD asked = GetTickCount();
+        ASSERT_TRUE(installed.scm().stop()) << i << ": ControlService failed with " << GetLastError();
+        SERVICE_STATUS_PROCESS status{};
+        ASSERT_TRUE(installed.scm().waitForState(SERVICE_STOPPED, 5000, &status))
+            << "stop " << i << " after " << wait << " ms (plant " << plant << ") hangs in state "
+            << status.dwCurrentState;
+        slowest = std::max(slowest, GetTickCount() - asked);
+        EXPECT_EQ(0u, status.dwWin32ExitCode) << i;
+        DeleteFileW(L"C:\\Program");
+    }
+    RecordProperty("slowest_stop_ms", static_cast<int>(slowest));
+}
