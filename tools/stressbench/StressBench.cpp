@@ -281,9 +281,9 @@ bool runBurst(const Burst& burst, bool fromHost)
     }
     const int others = burst.total - burst.offending();
     const double seconds = (lastMade - started) / 1000.0;
-    std::printf("burst %4d/s from %-5s: %d files in %.2f s (%.0f/s), %d offending renamed of %d, %d others "
+    std::printf("burst %4d/s from %-5s: %d files in %.2f s (%.0f/s between the first and the last), %d offending renamed of %d, %d others "
                 "untouched of %d; last file made -> last rename: %s\n",
-                burst.rate, fromHost ? "Linux" : "Wine", burst.total, seconds, burst.total / std::max(seconds, 0.001),
+                burst.rate, fromHost ? "Linux" : "Wine", burst.total, seconds, (burst.total - 1) / std::max(seconds, 0.001),
                 renamedOk, burst.offending(), otherOk, others,
                 lastRename > 0 ? (std::to_string(static_cast<long>(lastRename - lastMade + 0.5)) + " ms").c_str()
                                : "not within 60 s");
