@@ -1,5 +1,7 @@
 #include "CountermeasureTesting.h"
 
+#include "Wait.h"
+
 #include "TestProcess.h"
 #include "_model/_service/Countermeasure.h"
 #include "_process/NotificationLaunch.h"
@@ -101,11 +103,12 @@ std::vector<Notice> RecordingLauncher::notices() const
 
 std::vector<Notice> RecordingLauncher::waitForNotices(size_t count, std::chrono::milliseconds timeout)
 {
-    std::unique_lock<std::mutex> guard(_lock);
-    _changed.wait_for(guard, timeout, [&] { return _notices.size() >= count; });
+    // Polled, not waited for on the condition variable: under Wine a long timed wait on it
+    // was seen to hold back the very threads that notify it until the wait timed out.
+    brimlock_test::waitUntil([&] { return notices().size() >= count; }, timeout);
     // Extras would come from threads started by the same pass: give them a moment.
-    _changed.wait_for(guard, std::chrono::milliseconds(300), [&] { return _notices.size() > count; });
-    return _notices;
+    Sleep(300);
+    return notices();
 }
 
 void RecordingLauncher::clear()
