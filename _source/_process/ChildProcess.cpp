@@ -191,6 +191,19 @@ namespace {
 
 // Restores the parent's pipe ends of an earlier start unless the start succeeded, also
 // when an exception passes.
+// The child's ends of the pipes: owned by `child` until the create call is done, and
+// named as the child's standard handles in `startup`.
+void handOverChildPipes(ChildPipeEnds& child, STARTUPINFOW& startup, HANDLE in, HANDLE out, HANDLE err)
+{
+    child.stdIn.reset(in);
+    child.stdOut.reset(out);
+    child.stdErr.reset(err);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = in;
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+}
+
 class ConsoleIoRollback {
 public:
     explicit ConsoleIoRollback(std::function<void()> undo) : _undo(std::move(undo)) {}
@@ -231,13 +244,7 @@ bool ChildProcess::startProcess(bool newProcessGroup, bool connectConsoleIo)
             return false;
         }
         rollback.arm();
-        child.stdIn.reset(in);
-        child.stdOut.reset(out);
-        child.stdErr.reset(err);
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = in;
-        startup.hStdOutput = out;
-        startup.hStdError = err;
+        handOverChildPipes(child, startup, in, out, err);
     }
 
     PROCESS_INFORMATION info{};
@@ -285,13 +292,7 @@ bool ChildProcess::startProcessAsUser(DWORD flags, bool newProcessGroup, bool co
             return false;
         }
         rollback.arm();
-        child.stdIn.reset(in);
-        child.stdOut.reset(out);
-        child.stdErr.reset(err);
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = in;
-        startup.hStdOutput = out;
-        startup.hStdError = err;
+        handOverChildPipes(child, startup, in, out, err);
     }
 
     const bool sessionZero = (flags & SessionZero) != 0;

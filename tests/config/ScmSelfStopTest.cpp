@@ -4,6 +4,7 @@
 #include "ConfigKey.h"
 #include "DbwinListener.h"
 #include "ProgramFilesOverride.h"
+#include "ServiceRecord.h"
 #include "TestPaths.h"
 #include "TestService.h"
 
@@ -22,19 +23,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-struct Record {
-    DWORD eventId;
-    std::wstring text;
-    bool operator==(const Record& other) const { return eventId == other.eventId && text == other.text; }
-};
-std::ostream& operator<<(std::ostream& out, const Record& r)
-{
-    out << r.eventId << " \"";
-    for (wchar_t c : r.text) {
-        out << (c == L'\n' ? std::string("\\n") : std::string(1, static_cast<char>(c)));
-    }
-    return out << "\"";
-}
+using brimlock_test::Record;
 std::vector<Record> s_records;
 
 BOOL WINAPI catchRecord(HANDLE, WORD, WORD, DWORD eventId, PSID, WORD count, DWORD, LPCWSTR* strings, LPVOID)

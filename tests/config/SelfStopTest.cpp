@@ -2,6 +2,7 @@
 // (event-log switch on) and as a wide diagnostic line (read back over DBWIN).
 #include "ConfigKey.h"
 #include "DbwinListener.h"
+#include "ServiceRecord.h"
 
 #include "_model/_service/SelfStop.h"
 #include "_model/_service/TamselService.h"
@@ -27,19 +28,7 @@ const wchar_t kServiceFailed[] = L"OpenService failed (%d)\n";
 const wchar_t kAccepted[] = L"StopServiceMyself Request success : %d\n";
 const wchar_t kRefused[] = L"StopServiceMyself Request error: %d\n";
 
-struct Record {
-    DWORD eventId;
-    std::wstring text;
-    bool operator==(const Record& other) const { return eventId == other.eventId && text == other.text; }
-};
-std::ostream& operator<<(std::ostream& out, const Record& r)
-{
-    out << r.eventId << " \"";
-    for (wchar_t c : r.text) {
-        out << (c == L'\n' ? std::string("\\n") : std::string(1, static_cast<char>(c)));
-    }
-    return out << "\"";
-}
+using brimlock_test::Record;
 std::vector<Record> s_records;
 
 BOOL WINAPI catchRecord(HANDLE, WORD type, WORD, DWORD eventId, PSID, WORD count, DWORD, LPCWSTR* strings, LPVOID)

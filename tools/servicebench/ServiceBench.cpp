@@ -3,6 +3,7 @@
 //   - the time from a stop request to STOPPED,
 //   - the CPU time the service process uses while idle.
 // Usage: servicebench [tries=50] [idleSeconds=60]. Prints one line per figure.
+#include "Figures.h"
 #include "ServiceInstall.h"
 #include "TestPaths.h"
 #include "Wait.h"
@@ -15,21 +16,6 @@
 using namespace brimlock_test;
 
 namespace {
-
-double percentile(std::vector<double> values, double p)
-{
-    std::sort(values.begin(), values.end());
-    const size_t index = std::min(values.size() - 1, static_cast<size_t>(p * (values.size() - 1) + 0.5));
-    return values[index];
-}
-
-double now()
-{
-    LARGE_INTEGER counter, frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return double(counter.QuadPart) * 1000.0 / double(frequency.QuadPart);
-}
 
 double cpuMilliseconds(DWORD pid)
 {
@@ -78,14 +64,14 @@ int main(int argc, char** argv)
                 // The last rename and this deletion are changes too: let the passes they
                 // cause (one second after each) come and go before timing the next one.
                 Sleep(2500);
-                const double planted = now();
+                const double planted = nowMs();
                 createFile(L"C:\\Program");
                 if (!waitUntil([] { return fileExists(L"C:\\Program1"); }, std::chrono::seconds(10),
                                std::chrono::milliseconds(5))) {
                     std::fprintf(stderr, "try %d: no rename within 10 s\n", i);
                     return 1;
                 }
-                renames.push_back(now() - planted);
+                renames.push_back(nowMs() - planted);
             }
             DeleteFileW(L"C:\\Program1");
             Sleep(1500);
@@ -102,10 +88,10 @@ int main(int argc, char** argv)
                             after);
             }
         }
-        const double stopAt = now();
+        const double stopAt = nowMs();
         installed.scm().stop();
         installed.scm().waitForState(SERVICE_STOPPED, 30000);
-        stops.push_back(now() - stopAt);
+        stops.push_back(nowMs() - stopAt);
     }
     std::printf("plant C:\\Program -> renamed, %d tries: median %.0f ms, 95th percentile %.0f ms, max %.0f ms\n",
                 tries, percentile(renames, 0.5), percentile(renames, 0.95), percentile(renames, 1.0));

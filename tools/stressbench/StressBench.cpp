@@ -10,6 +10,7 @@
 // Usage: stressbench [cycles=1000] [cycleBudgetSeconds=720] [burstSeconds=3] [seed=random]
 // Exit status 0 when every stop reached STOPPED and every burst was handled.
 #include "HostShell.h"
+#include "Figures.h"
 #include "ServiceInstall.h"
 #include "TestPaths.h"
 #include "Wait.h"
@@ -30,24 +31,6 @@ namespace {
 // by design.
 constexpr int kMaxOffendingPerBurst = 95;
 constexpr DWORD kHangMs = 30000;
-
-double percentile(std::vector<double> values, double p)
-{
-    if (values.empty()) {
-        return 0;
-    }
-    std::sort(values.begin(), values.end());
-    const size_t index = std::min(values.size() - 1, static_cast<size_t>(p * (values.size() - 1) + 0.5));
-    return values[index];
-}
-
-double now()
-{
-    LARGE_INTEGER counter, frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return double(counter.QuadPart) * 1000.0 / double(frequency.QuadPart);
-}
 
 std::vector<std::wstring> namesMatching(const std::wstring& pattern)
 {
@@ -77,9 +60,9 @@ bool runStops(InstalledService& installed, int cycles, int budgetSeconds, unsign
     std::mt19937 random(seed);
     std::vector<double> stops, stopsPlanted, stopsIdle;
     int startFailures = 0, hangs = 0, badExit = 0;
-    const double deadline = now() + budgetSeconds * 1000.0;
+    const double deadline = nowMs() + budgetSeconds * 1000.0;
     int done = 0;
-    for (; done < cycles && now() < deadline; ++done) {
+    for (; done < cycles && nowMs() < deadline; ++done) {
         if (!installed.scm().start()) {
             std::fprintf(stderr, "cycle %d: StartService failed with %lu\n", done, GetLastError());
             ++startFailures;
@@ -102,7 +85,7 @@ bool runStops(InstalledService& installed, int cycles, int budgetSeconds, unsign
         } else {
             Sleep(wait);
         }
-        const double asked = now();
+        const double asked = nowMs();
         if (!installed.scm().stop()) {
             const DWORD error = GetLastError();
             // Stopped by itself already (1062) is no hang; anything else is reported.
@@ -122,7 +105,7 @@ bool runStops(InstalledService& installed, int cycles, int budgetSeconds, unsign
             }
             continue;
         }
-        const double took = now() - asked;
+        const double took = nowMs() - asked;
         stops.push_back(took);
         (plant ? stopsPlanted : stopsIdle).push_back(took);
         if (status.dwWin32ExitCode != 0) {
@@ -172,15 +155,15 @@ int offendingLeft()
 // Makes the files from this process at the rate; returns the time the last one was made.
 double makeFilesHere(const Burst& burst)
 {
-    const double start = now();
+    const double start = nowMs();
     for (int i = 0; i < burst.total; ++i) {
         const double due = start + i * 1000.0 / burst.rate;
-        for (double left = due - now(); left > 0; left = due - now()) {
+        for (double left = due - nowMs(); left > 0; left = due - nowMs()) {
             Sleep(left > 2 ? static_cast<DWORD>(left - 1) : 0);
         }
         createFile(burst.isOffending(i) ? offendingName(i) : otherName(L"w", i));
     }
-    return now();
+    return nowMs();
 }
 
 // Makes the files with one /bin/sh script on the host, in batches every 0.1 s; returns the
@@ -217,7 +200,7 @@ double makeFilesOnHost(const Burst& burst, double* startedAt)
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    *startedAt = now();
+    *startedAt = nowMs();
     if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
         std::fprintf(stderr, "cannot start /bin/sh: %lu\n", GetLastError());
         return 0;
@@ -228,15 +211,15 @@ double makeFilesOnHost(const Burst& burst, double* startedAt)
     if (info.hProcess) {
         CloseHandle(info.hProcess);
     }
-    const double limit = now() + burst.total * 1000.0 / burst.rate * 3 + 30000;
+    const double limit = nowMs() + burst.total * 1000.0 / burst.rate * 3 + 30000;
     while (GetFileAttributesW(marker.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        if (now() > limit) {
+        if (nowMs() > limit) {
             std::fprintf(stderr, "the host script did not finish\n");
             return 0;
         }
         Sleep(1);
     }
-    const double made = now();
+    const double made = nowMs();
     DeleteFileW(marker.c_str());
     return made;
 }
@@ -244,7 +227,7 @@ double makeFilesOnHost(const Burst& burst, double* startedAt)
 bool runBurst(const Burst& burst, bool fromHost)
 {
     const wchar_t* side = fromHost ? L"l" : L"w";
-    double started = now();
+    double started = nowMs();
     const double lastMade = fromHost ? makeFilesOnHost(burst, &started) : makeFilesHere(burst);
     if (lastMade == 0) {
         return false;
@@ -252,9 +235,9 @@ bool runBurst(const Burst& burst, bool fromHost)
     // The last file is offending: the figure is the time until no offending name is left.
     double lastRename = 0;
     const double limit = lastMade + 60000;
-    while (now() < limit) {
+    while (nowMs() < limit) {
         if (offendingLeft() == 0) {
-            lastRename = now();
+            lastRename = nowMs();
             break;
         }
         Sleep(5);
