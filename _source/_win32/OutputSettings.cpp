@@ -2,6 +2,7 @@
 
 #include "_win32/Configuration.h"
 #include "_win32/LogDebug.h"
+#include "_win32/ReportAppEvent.h"
 
 namespace Corvane { namespace Orlin {
 
@@ -35,7 +36,7 @@ void OutputSettings::SetReportEventForTesting(ReportEventFn fn)
 }
 
 OutputSettings::OutputSettings(std::wstring serviceName)
-    : _eventSource(RegisterEventSourceW(nullptr, serviceName.c_str()))
+    : _eventSource(RegisterEventSourceOrNull(serviceName.c_str()))
 {
     if (!s_cache.loaded) {
         s_cache.shouldOutputToEventlog = switchIsOn(kShouldOutputToEventlog);
@@ -51,8 +52,8 @@ OutputSettings::OutputSettings(std::wstring serviceName)
 
 void OutputSettings::reportEvent(DWORD eventId, const std::wstring& text) const
 {
-    if (!_shouldOutputToEventlog) {
-        return;
+    if (!_shouldOutputToEventlog || !_eventSource) {
+        return; // no source: the record is lost, the caller goes on
     }
     LPCWSTR strings[1] = {text.c_str()};
     s_reportEvent(_eventSource.get(), EVENTLOG_INFORMATION_TYPE, 0, eventId, nullptr, 1, 0, strings, nullptr);

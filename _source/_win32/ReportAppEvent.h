@@ -14,4 +14,13 @@ constexpr wchar_t kAppEventSource[] = L"brimlock";
 
 void ReportAppEvent(const std::wstring& message, WORD eventType, DWORD eventId);
 
+// RegisterEventSourceW, for every event source of the process (these records and the
+// service's own, OutputSettings). Null when the source cannot be registered.
+HANDLE RegisterEventSourceOrNull(const wchar_t* sourceName);
+
+// Seam for tests: the registration to use instead of RegisterEventSourceW (nullptr: the
+// real call), so that an event log that cannot be reached can be played.
+using RegisterEventSourceFn = HANDLE(WINAPI*)(LPCWSTR serverName, LPCWSTR sourceName);
+void SetRegisterEventSourceForTesting(RegisterEventSourceFn fn);
+
 }} // namespace Corvane::Orlin

@@ -8,6 +8,7 @@
 #include "_win32/Configuration.h"
 #include "_win32/LogDebug.h"
 #include "_win32/OutputSettings.h"
+#include "_win32/ReportAppEvent.h"
 #include "_win32/UniqueHandle.h"
 
 #include <gtest/gtest.h>
@@ -52,6 +53,14 @@ BOOL WINAPI catchRecord(HANDLE source, WORD type, WORD category, DWORD eventId, 
     return TRUE;
 }
 
+int s_registrations = 0;
+HANDLE WINAPI refuseRegistration(LPCWSTR, LPCWSTR)
+{
+    ++s_registrations;
+    SetLastError(RPC_S_SERVER_UNAVAILABLE);
+    return nullptr;
+}
+
 // Each case starts with no configuration key, an unread cache and the diagnostic log off.
 class Configuration : public ::testing::Test {
 protected:
@@ -64,6 +73,7 @@ protected:
     void TearDown() override
     {
         OutputSettings::SetReportEventForTesting(nullptr);
+        Corvane::Orlin::SetRegisterEventSourceForTesting(nullptr);
         Corvane::Orlin::ResetConfigurationCacheForTesting();
         Corvane::Orlin::g_outputToDebugView = false;
     }
@@ -228,4 +238,26 @@ TEST_F(Configuration, ReportEventWritesOneUnformattedInformationRecordWhenOn)
     EXPECT_EQ(0u, r.dataSize);
     EXPECT_EQ(nullptr, r.data);
     EXPECT_EQ(text, r.text) << "stored with its %d";
+}
+
+// The event log cannot be reached (its service stopped, the source refused): the service
+// object is made all the same, its records are lost and nothing else changes.
+TEST_F(Configuration, AnUnavailableEventSourceLosesTheRecordsOnly)
+{
+    OutputSettings::SetReportEventForTesting(&catchRecord);
+    Corvane::Orlin::SetRegisterEventSourceForTesting(&refuseRegistration);
+    s_registrations = 0;
+    ASSERT_EQ(ERROR_SUCCESS, key.setDword(kEventlog, 1));
+    ASSERT_EQ(ERROR_SUCCESS, key.setDword(kDebugView, 1));
+    OutputSettings settings(L"tamselsvc");
+    EXPECT_EQ(1, s_registrations);
+    EXPECT_EQ(nullptr, settings.eventSource());
+    EXPECT_TRUE(settings.shouldOutputToEventlog()) << "the switches are read all the same";
+    EXPECT_TRUE(Corvane::Orlin::g_outputToDebugView.load());
+    settings.reportEvent(995, L"Error ReadDirectoryChangesW (%d)\n");
+    EXPECT_TRUE(s_records.empty()) << "no record is written through a null source";
+
+    // The application records are dropped the same way.
+    Corvane::Orlin::ReportAppEvent(L"The file was renamed as follows.", EVENTLOG_WARNING_TYPE, 0);
+    EXPECT_EQ(2, s_registrations);
 }

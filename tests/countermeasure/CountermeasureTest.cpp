@@ -9,6 +9,7 @@
 #include "_model/_service/MessageStrings.h"
 #include "_model/_service/RenameError.h"
 #include "_process/NotificationLaunch.h"
+#include "_win32/ReportAppEvent.h"
 #include "_win32/UniqueHandle.h"
 
 #include <gtest/gtest.h>
@@ -84,6 +85,14 @@ BOOL WINAPI racingMove(LPCWSTR from, LPCWSTR to, DWORD flags)
     return ::MoveFileExW(from, to, flags);
 }
 
+std::atomic<int> s_registrations{0};
+HANDLE WINAPI refuseRegistration(LPCWSTR, LPCWSTR)
+{
+    ++s_registrations;
+    SetLastError(RPC_S_SERVER_UNAVAILABLE);
+    return nullptr;
+}
+
 void failingThreadStart(std::function<void()>)
 {
     throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again), "no thread");
@@ -118,6 +127,7 @@ protected:
         s_launcher.releaseFatal();
         setMoveFileExForTesting(nullptr);
         setThreadStartForTesting(nullptr);
+        Corvane::Orlin::SetRegisterEventSourceForTesting(nullptr);
         RecordSink::uninstall();
         cleanDriveC();
         restorePendingOperations(_pendingBefore);
@@ -160,6 +170,38 @@ TEST_F(Countermeasure, ProgramBecomesProgram1WithOneRecordAndANormalNotice)
     ASSERT_EQ(0, checkAllCandidates());
     EXPECT_TRUE(RecordSink::take().empty());
     EXPECT_TRUE(exists(L"C:\\Program1"));
+}
+
+// The event log cannot be reached: each record is dropped, and the renames, the scheduling
+// and the notices go on as if it had been written.
+TEST_F(Countermeasure, AnUnavailableEventSourceDropsTheRecordsAndTheActionsGoOn)
+{
+    RecordSink::uninstall(); // the real record writer, whose registration fails
+    Corvane::Orlin::SetRegisterEventSourceForTesting(&refuseRegistration);
+    s_registrations = 0;
+    ASSERT_TRUE(createFileWithText(L"C:\\Program", "one"));
+    ASSERT_EQ(0, checkAllCandidates());
+    EXPECT_EQ("one", readFileText(L"C:\\Program1"));
+    EXPECT_EQ(1, s_registrations.load()) << "one record tried";
+    std::vector<Notice> notices = s_launcher.waitForNotices(1);
+    ASSERT_EQ(1u, notices.size());
+    EXPECT_EQ(L"C:\\Program", notices[0].path);
+
+    // A held file: the error record and the scheduling record are both lost, the rename is
+    // scheduled all the same and the first restart notice is given.
+    s_launcher.clear();
+    ASSERT_TRUE(createFileWithText(L"C:\\Program", "two"));
+    UniqueHandle held(CreateFileW(L"C:\\Program", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held.valid()) << GetLastError();
+    ASSERT_EQ(0, checkAllCandidates());
+    EXPECT_EQ(3, s_registrations.load());
+    const auto added = addedOperations(_pendingBefore);
+    ASSERT_EQ(1u, added.size());
+    EXPECT_EQ(L"\\??\\C:\\Program2", added[0].second);
+    notices = s_launcher.waitForNotices(1);
+    ASSERT_EQ(1u, notices.size());
+    EXPECT_EQ(NoticeKind::Dialog, notices[0].kind);
+    EXPECT_EQ(L"/restart", notices[0].noticeSwitch);
 }
 
 TEST_F(Countermeasure, CaseAndExtensionAreKeptAndNumbersTakenByAnyExtensionAreSkipped)
