@@ -242,6 +242,9 @@ TEST_F(Watcher, FileCreatedInTheRootIsHandledAboutOneSecondLaterAndAMissingFolde
     ASSERT_EQ(1u, records.size());
     EXPECT_EQ(L"The file was renamed as follows.\r\n\r\n\"C:\\Program\" -> \"C:\\Program1\"", records[0].text);
     EXPECT_EQ(L"C:\\Program", s_launcher.waitForNotices(1).at(0).path);
+    EXPECT_TRUE(listener.waitForText(GetCurrentProcessId(), "Check after a change in C:\\ ended",
+                                     std::chrono::seconds(5)))
+        << "one line per pass";
 
     DWORD took = 0;
     EXPECT_TRUE(supervisor.stopWithin(1000, &took)) << took;
@@ -292,6 +295,9 @@ TEST_F(Watcher, ACheckThatRaisesIsLoggedAndTheWatcherGoesOn)
     ASSERT_TRUE(createFileWithText(L"C:\\brimlock-watch-b\\one", "1"));
     ASSERT_TRUE(waitUntil([] { return s_checks.load() >= 1; }, std::chrono::seconds(4)));
     EXPECT_TRUE(listener.waitForText(GetCurrentProcessId(), "check raised on purpose", std::chrono::seconds(5)));
+    EXPECT_TRUE(listener.waitForText(GetCurrentProcessId(), "Check after a change in C:\\brimlock-watch-b\\ ended",
+                                     std::chrono::seconds(5)))
+        << "a pass that raised is counted too";
     ASSERT_TRUE(createFileWithText(L"C:\\brimlock-watch-b\\two", "2"));
     EXPECT_TRUE(waitUntil([] { return s_checks.load() >= 2; }, std::chrono::seconds(4)))
         << "the watcher that saw the error still watches";

@@ -26,6 +26,8 @@ constexpr DWORD kPauseMs = 1000;
 // How long the supervisor waits for a watcher between two cancellations of its read.
 constexpr DWORD kCancelRetryMs = 10;
 constexpr wchar_t kReadErrorText[] = L"Error ReadDirectoryChangesW (%d)\n";
+// One line per pass, for whoever must tell how many passes a burst of changes caused.
+constexpr wchar_t kPassDoneText[] = L"Check after a change in %s ended\n";
 
 std::thread startThread(std::function<void()> body)
 {
@@ -129,6 +131,7 @@ void watchFolder(const std::wstring& folder, const OutputSettings& settings, HAN
             Sleep(kPauseMs);
         }
         runCheck();
+        LogDebugW(kPassDoneText, folder.c_str());
     }
     settings.reportEvent(error, kReadErrorText);
     LogDebugW(kReadErrorText, static_cast<int>(error));

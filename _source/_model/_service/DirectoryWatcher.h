@@ -29,7 +29,8 @@ void watchCandidateFolders(HANDLE stopEvent, const Corvane::Orlin::OutputSetting
 // error as its event id) through `settings` and the same text, formatted, to the
 // diagnostic log. A read that reports an overflow (success without records, or on Wine
 // failure 1022) is a change. An error raised by a check goes to the diagnostic log and
-// the watcher goes on.
+// the watcher goes on. After each check the diagnostic log gets the line
+// "Check after a change in <folder> ended", also when the check raised.
 void watchFolder(const std::wstring& folder, const Corvane::Orlin::OutputSettings& settings,
                  HANDLE quitEvent = nullptr);
 
