@@ -6,11 +6,20 @@
 //   2. bursts of 10, 100 and 1,000 files per second in C:\, made from inside Wine and
 //      from the Linux side, some of them offending (C:\Program.b<N>): every offending file
 //      must be renamed, every other file must still be there under its name. Prints the
-//      time from the last file made to the last rename.
-// Usage: stressbench [cycles=1000] [cycleBudgetSeconds=720] [burstSeconds=3] [seed=random]
-// Exit status 0 when every stop reached STOPPED and every burst was handled.
-#include "HostShell.h"
+//      time from the last file made to the last rename, and the passes the service ran
+//      (its diagnostic line per pass, read as a debug-output viewer reads it).
+//   3. 1,000 countermeasures (renames, ten per pass) and 1,000 dialog launches ("/fatal":
+//      a file that cannot be renamed while the registry refuses the scheduling): the
+//      service's thread and handle counts must come back to their resting values.
+// Usage: stressbench [cycles=1000] [cycleBudgetSeconds=1080] [burstSeconds=3]
+//                    [countermeasures=1000] [launches=1000] [seed=random]
+// Exit status 0 when every stop reached STOPPED, every burst was handled and the counts
+// came back to rest.
+#include "DbwinListener.h"
+#include "Denials.h"
 #include "Figures.h"
+#include "HostShell.h"
+#include "ProcessCounts.h"
 #include "ServiceInstall.h"
 #include "TestPaths.h"
 #include "Wait.h"
@@ -224,8 +233,24 @@ double makeFilesOnHost(const Burst& burst, double* startedAt)
     return made;
 }
 
-bool runBurst(const Burst& burst, bool fromHost)
+// The service's diagnostic line after each pass of a watcher.
+constexpr char kPassLine[] = "Check after a change in ";
+
+int passesSince(const DbwinListener& listener, DWORD servicePid, size_t* seen)
 {
+    const std::vector<std::string> lines = listener.linesOf(servicePid);
+    int passes = 0;
+    for (size_t i = *seen; i < lines.size(); ++i) {
+        passes += lines[i].find(kPassLine) != std::string::npos ? 1 : 0;
+    }
+    *seen = lines.size();
+    return passes;
+}
+
+bool runBurst(const Burst& burst, bool fromHost, const DbwinListener& listener, DWORD servicePid)
+{
+    size_t seen = 0;
+    passesSince(listener, servicePid, &seen);
     const wchar_t* side = fromHost ? L"l" : L"w";
     double started = nowMs();
     const double lastMade = fromHost ? makeFilesOnHost(burst, &started) : makeFilesHere(burst);
@@ -244,6 +269,7 @@ bool runBurst(const Burst& burst, bool fromHost)
     }
     // Leave the passes caused by the renames time to come and go before looking.
     Sleep(2500);
+    const int passes = passesSince(listener, servicePid, &seen);
     int renamedOk = 0, otherOk = 0;
     std::vector<std::wstring> wrong;
     for (int i = 0; i < burst.total; ++i) {
@@ -265,11 +291,12 @@ bool runBurst(const Burst& burst, bool fromHost)
     const int others = burst.total - burst.offending();
     const double seconds = (lastMade - started) / 1000.0;
     std::printf("burst %4d/s from %-5s: %d files in %.2f s (%.0f/s between the first and the last), %d offending renamed of %d, %d others "
-                "untouched of %d; last file made -> last rename: %s\n",
+                "untouched of %d; last file made -> last rename: %s; %d passes\n",
                 burst.rate, fromHost ? "Linux" : "Wine", burst.total, seconds, (burst.total - 1) / std::max(seconds, 0.001),
                 renamedOk, burst.offending(), otherOk, others,
                 lastRename > 0 ? (std::to_string(static_cast<long>(lastRename - lastMade + 0.5)) + " ms").c_str()
-                               : "not within 60 s");
+                               : "not within 60 s",
+                passes);
     for (const std::wstring& w : wrong) {
         std::printf("  wrong: %ls\n", w.c_str());
     }
@@ -282,9 +309,35 @@ bool runBurst(const Burst& burst, bool fromHost)
     return lastRename > 0 && renamedOk == burst.offending() && otherOk == others;
 }
 
+// The service reads its switches once, at its start.
+void setDebugViewSwitch(bool on)
+{
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Corvane\\Tamsel", 0, nullptr, 0,
+                        KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+        return;
+    }
+    if (on) {
+        const DWORD one = 1;
+        RegSetValueExW(key, L"ShouldOutputToDebugView", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4);
+    } else {
+        RegDeleteValueW(key, L"ShouldOutputToDebugView");
+    }
+    RegCloseKey(key);
+}
+
 bool runBursts(InstalledService& installed, int seconds)
 {
-    if (!installed.scm().start() || !installed.scm().waitForState(SERVICE_RUNNING, 15000)) {
+    DbwinListener listener;
+    if (!listener.start()) {
+        std::fprintf(stderr, "no debug-output listener: %lu\n", GetLastError());
+        return false;
+    }
+    setDebugViewSwitch(true);
+    SERVICE_STATUS_PROCESS status{};
+    const bool started = installed.scm().start() && installed.scm().waitForState(SERVICE_RUNNING, 15000, &status);
+    setDebugViewSwitch(false);
+    if (!started) {
         std::fprintf(stderr, "the service did not start for the bursts: %lu\n", GetLastError());
         return false;
     }
@@ -294,13 +347,184 @@ bool runBursts(InstalledService& installed, int seconds)
         for (int rate : {10, 100, 1000}) {
             Burst burst{rate, rate * seconds, 10};
             burst.every = std::max(10, (burst.total + kMaxOffendingPerBurst - 1) / kMaxOffendingPerBurst);
-            ok = runBurst(burst, fromHost) && ok;
+            ok = runBurst(burst, fromHost, listener, status.dwProcessId) && ok;
             std::fflush(stdout);
         }
     }
-    std::printf("passes: not counted (the service writes no line per pass)\n");
     installed.scm().stop();
     installed.scm().waitForState(SERVICE_STOPPED, kHangMs);
+    return ok;
+}
+
+// ---- 3. countermeasures and launches: threads and handles back at rest ------------------
+
+struct Counts {
+    int threads;
+    int handles;
+};
+
+Counts countsOf(DWORD pid)
+{
+    return {threadCount(pid), handleCount(pid)};
+}
+
+// Polls until both counts are at or below `rest`, at most 30 s; gives the last counts.
+bool waitForRest(DWORD pid, const Counts& rest, Counts* last)
+{
+    const double limit = nowMs() + 30000;
+    do {
+        *last = countsOf(pid);
+        if (last->threads <= rest.threads && last->handles <= rest.handles) {
+            return true;
+        }
+        Sleep(100);
+    } while (nowMs() < limit);
+    return false;
+}
+
+// Ten offending files (one stem, ten extensions) per pass until `total` are renamed.
+int runCountermeasures(int total)
+{
+    int renamed = 0;
+    while (renamed < total) {
+        const int batch = std::min(10, total - renamed);
+        for (int i = 0; i < batch; ++i) {
+            createFile(L"C:\\Program.r" + std::to_wstring(i));
+        }
+        const double limit = nowMs() + 15000;
+        while (!namesMatching(L"C:\\Program.r*").empty() && nowMs() < limit) {
+            Sleep(10);
+        }
+        if (!namesMatching(L"C:\\Program.r*").empty()) {
+            std::fprintf(stderr, "countermeasures: files left after 15 s\n");
+            break;
+        }
+        // Out of the way, so that the next batch starts again from number 1.
+        for (int n = 1; n <= 10; ++n) {
+            const std::vector<std::wstring> found = namesMatching(L"C:\\Program" + std::to_wstring(n) + L".r*");
+            for (const std::wstring& name : found) {
+                renamed += DeleteFileW((L"C:\\" + name).c_str()) ? 1 : 0;
+            }
+        }
+    }
+    return renamed;
+}
+
+// The stand-in dialogs started since the last call, by notice switch; their files go.
+void collectLaunches(int* fatal, int* other)
+{
+    const std::wstring folder = productFolder();
+    for (const wchar_t* kind : {L"started-", L"ended-"}) {
+        for (const std::wstring& name : namesMatching(folder + L"\\" + kind + L"*.txt")) {
+            const std::wstring path = folder + L"\\" + name;
+            if (kind[0] == L's') {
+                HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+                wchar_t text[1024] = L"";
+                DWORD read = 0;
+                if (file != INVALID_HANDLE_VALUE) {
+                    ReadFile(file, text, sizeof text - sizeof(wchar_t), &read, nullptr);
+                    CloseHandle(file);
+                }
+                (std::wstring(text, read / sizeof(wchar_t)).find(L" /fatal ") != std::wstring::npos ? *fatal : *other) += 1;
+            }
+            DeleteFileW(path.c_str());
+        }
+    }
+}
+
+bool runCountermeasuresAndLaunches(InstalledService& installed, int countermeasures, int launches, int budgetSeconds)
+{
+    createFile(productFolder() + L"\\release"); // every stand-in dialog ends at once
+    SERVICE_STATUS_PROCESS status{};
+    if (!installed.scm().start() || !installed.scm().waitForState(SERVICE_RUNNING, 15000, &status)) {
+        std::fprintf(stderr, "the service did not start for the counts: %lu\n", GetLastError());
+        return false;
+    }
+    const DWORD pid = status.dwProcessId;
+    Sleep(2000);
+    const Counts rest = countsOf(pid);
+    std::printf("resting service process: %d threads, %d handles\n", rest.threads, rest.handles);
+    bool ok = rest.threads > 0 && rest.handles > 0;
+
+    const double started = nowMs();
+    const int renamed = runCountermeasures(countermeasures);
+    const double renameSeconds = (nowMs() - started) / 1000.0;
+    Counts peak = countsOf(pid), after{};
+    const bool restedAfterRenames = waitForRest(pid, rest, &after);
+    std::printf("%d countermeasures (renames, 10 per pass) in %.0f s: then %d threads, %d handles (%s)\n", renamed,
+                renameSeconds, after.threads, after.handles, restedAfterRenames ? "back at rest" : "NOT back at rest");
+    ok = ok && restedAfterRenames && renamed >= countermeasures;
+
+    // Launches: C:\Program cannot be renamed (immutable on the Linux side); its first pass
+    // schedules the rename and shows the first "/restart" dialog; with the scheduling
+    // refused as well, every later pass starts one "/fatal" dialog when none is open.
+    int fatal = 0, other = 0;
+    if (!createImmutableFile(L"C:\\Program")) {
+        std::printf("launches: not measured (no immutable files here)\n");
+        DeleteFileW(L"C:\\Program");
+    } else {
+        {
+            PendingRenamesDenied denied;
+            if (!denied.ok()) {
+                std::printf("launches: not measured (the registry does not refuse: %lu)\n", denied.error());
+            } else {
+                // Changes alternate between the two watched folders, half a pass apart, so
+                // that the passes of the two watchers take turns.
+                const std::wstring folders[2] = {L"C:\\", makerFolder() + L"\\"};
+                const double begun = nowMs();
+                const double deadline = begun + budgetSeconds * 1000.0;
+                int triggers = 0;
+                // Rest for the launches is taken after ten of them: the runtime makes an
+                // object or two of its own the first time a launch needs it and keeps them.
+                Counts warm{-1, -1};
+                while (fatal < launches && nowMs() < deadline) {
+                    if (warm.threads < 0 && fatal >= 10) {
+                        Sleep(1500);
+                        warm = countsOf(pid);
+                    }
+                    const std::wstring trigger = folders[triggers % 2] + L"stress_trigger.dat";
+                    if (fileExists(trigger)) {
+                        DeleteFileW(trigger.c_str());
+                    } else {
+                        createFile(trigger);
+                    }
+                    ++triggers;
+                    Sleep(550);
+                    collectLaunches(&fatal, &other);
+                    if (triggers % 20 == 0) {
+                        Counts now = countsOf(pid);
+                        peak.threads = std::max(peak.threads, now.threads);
+                        peak.handles = std::max(peak.handles, now.handles);
+                    }
+                }
+                Sleep(2000);
+                collectLaunches(&fatal, &other);
+                const bool rested = warm.threads > 0 && waitForRest(pid, warm, &after);
+                std::printf("%d launches (\"/fatal\" dialogs, %d other) from %d changes in %.0f s: rest after the first "
+                            "ten %d threads, %d handles; at the end %d threads, %d handles (%s); highest seen %d "
+                            "threads, %d handles\n",
+                            fatal, other, triggers, (nowMs() - begun) / 1000.0, warm.threads, warm.handles,
+                            after.threads, after.handles, rested ? "back at rest" : "NOT back at rest", peak.threads,
+                            peak.handles);
+                ok = ok && rested && fatal >= launches;
+                for (const std::wstring& folder : folders) {
+                    DeleteFileW((folder + L"stress_trigger.dat").c_str());
+                }
+            }
+        }
+        setImmutable(L"C:\\Program", false);
+        DeleteFileW(L"C:\\Program");
+    }
+    const SERVICE_STATUS_PROCESS end = installed.scm().query();
+    if (end.dwCurrentState != SERVICE_RUNNING || end.dwProcessId != pid) {
+        std::printf("the service process did not keep running (state %lu)\n", end.dwCurrentState);
+        ok = false;
+    }
+    installed.scm().stop();
+    installed.scm().waitForState(SERVICE_STOPPED, kHangMs);
+    clearPendingFileRenames();
+    DeleteFileW((productFolder() + L"\\release").c_str());
+    collectLaunches(&fatal, &other);
     return ok;
 }
 
@@ -309,9 +533,11 @@ bool runBursts(InstalledService& installed, int seconds)
 int main(int argc, char** argv)
 {
     const int cycles = argc > 1 ? std::atoi(argv[1]) : 1000;
-    const int budget = argc > 2 ? std::atoi(argv[2]) : 720;
+    const int budget = argc > 2 ? std::atoi(argv[2]) : 1080;
     const int burstSeconds = argc > 3 ? std::atoi(argv[3]) : 3;
-    const unsigned seed = argc > 4 ? static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10)) : std::random_device{}();
+    const int countermeasures = argc > 4 ? std::atoi(argv[4]) : 1000;
+    const int launches = argc > 5 ? std::atoi(argv[5]) : 1000;
+    const unsigned seed = argc > 6 ? static_cast<unsigned>(std::strtoul(argv[6], nullptr, 10)) : std::random_device{}();
     InstalledService installed(L"launch_standin_dialog.exe");
     if (!installed.ok()) {
         std::fprintf(stderr, "install failed: %s\n", installed.error().c_str());
@@ -324,6 +550,10 @@ int main(int argc, char** argv)
     }
     if (burstSeconds > 0) {
         ok = runBursts(installed, burstSeconds) && ok;
+        std::fflush(stdout);
+    }
+    if (countermeasures > 0 || launches > 0) {
+        ok = runCountermeasuresAndLaunches(installed, countermeasures, launches, 1800) && ok;
     }
     endProcesses(L"brimlockdlg.exe");
     return ok ? 0 : 1;
