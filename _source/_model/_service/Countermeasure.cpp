@@ -6,6 +6,7 @@
 #include "_process/NotificationLaunch.h"
 #include "_win32/LogDebug.h"
 #include "_win32/ReportAppEvent.h"
+#include "_win32/SrwLock.h"
 
 #include <atomic>
 #include <exception>
@@ -32,7 +33,7 @@ std::atomic<ReportFn> s_report{&Corvane::Orlin::ReportAppEvent};
 
 // Held for a whole pass: two passes that reach the same file must not both try to rename
 // it, or the loser's failed rename would turn into Failed records and a "/fatal" notice.
-std::mutex s_passLock;
+Corvane::Orlin::SrwLock s_passLock;
 
 // The immediate rename. No MOVEFILE_REPLACE_EXISTING: a file that appears under the new
 // name between the listing and the rename must make the rename fail (and the scheduled
@@ -250,7 +251,7 @@ int checkAllCandidates()
     if (!table) {
         return 1;
     }
-    std::lock_guard<std::mutex> pass(s_passLock);
+    std::lock_guard<Corvane::Orlin::SrwLock> pass(s_passLock);
     for (const CandidateFolder& row : *table) {
         for (const std::wstring& path : listMatchingFiles(row.folder, sameStemAsCandidate(row))) {
             actOnOutcome(path, renameOffendingFile(path));
