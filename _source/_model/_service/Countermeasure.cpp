@@ -4,6 +4,7 @@
 #include "_model/_service/NameRules.h"
 #include "_model/_service/RenameError.h"
 #include "_process/NotificationLaunch.h"
+#include "_win32/DetachedThread.h"
 #include "_win32/LogDebug.h"
 #include "_win32/ReportAppEvent.h"
 #include "_win32/SrwLock.h"
@@ -11,7 +12,6 @@
 #include <atomic>
 #include <exception>
 #include <mutex>
-#include <thread>
 #include <unordered_set>
 
 namespace tamselsvc { namespace model { namespace service {
@@ -24,7 +24,7 @@ namespace {
 
 void startDetachedThread(std::function<void()> body)
 {
-    std::thread(std::move(body)).detach();
+    Corvane::Orlin::StartDetachedThread(std::move(body));
 }
 
 std::atomic<ThreadStartFn> s_startThread{&startDetachedThread};

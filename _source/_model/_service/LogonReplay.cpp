@@ -1,10 +1,10 @@
 #include "_model/_service/LogonReplay.h"
 
 #include "_process/NotificationLaunch.h"
+#include "_win32/DetachedThread.h"
 #include "_win32/LogDebug.h"
 
 #include <exception>
-#include <thread>
 
 namespace tamselsvc { namespace model { namespace service {
 
@@ -12,7 +12,7 @@ namespace {
 
 void startDetached(std::function<void()> body)
 {
-    std::thread(std::move(body)).detach();
+    Corvane::Orlin::StartDetachedThread(std::move(body));
 }
 
 ReplayThreadStartFn s_startThread = &startDetached;
