@@ -10,17 +10,17 @@
 namespace tamselsvc { namespace process {
 
 std::atomic<bool> g_restartPending{false};
-std::mutex g_launchGate;
+Corvane::Orlin::SrwLock g_launchGate;
 std::wstring g_serviceDirectory;
 
 namespace {
 
 std::atomic<bool> g_noticePending{false};
-std::mutex g_pendingNoticeLock;
+Corvane::Orlin::SrwLock g_pendingNoticeLock;
 std::wstring g_pendingNoticeFile; // guarded by g_pendingNoticeLock
 
 // The thread that holds g_launchGate, so that a launch nested on that thread is refused
-// like any other instead of relocking a mutex it owns (undefined for std::mutex).
+// like any other, whatever the lock would say to a second try by its owner.
 std::atomic<DWORD> g_launchGateOwner{0};
 
 std::atomic<ISessionInfoApi*> g_sessionApi{nullptr};
@@ -77,14 +77,14 @@ bool noticePending()
 
 std::wstring pendingNoticeFile()
 {
-    std::lock_guard<std::mutex> lock(g_pendingNoticeLock);
+    std::lock_guard<Corvane::Orlin::SrwLock> lock(g_pendingNoticeLock);
     return g_pendingNoticeFile;
 }
 
 std::wstring takePendingNoticeFile()
 {
     std::wstring taken;
-    std::lock_guard<std::mutex> lock(g_pendingNoticeLock);
+    std::lock_guard<Corvane::Orlin::SrwLock> lock(g_pendingNoticeLock);
     taken.swap(g_pendingNoticeFile);
     return taken;
 }
@@ -93,7 +93,7 @@ void deferNotice(const std::wstring& filePath)
 {
     std::wstring copy = filePath; // may throw; done before anything changes
     {
-        std::lock_guard<std::mutex> lock(g_pendingNoticeLock);
+        std::lock_guard<Corvane::Orlin::SrwLock> lock(g_pendingNoticeLock);
         g_pendingNoticeFile.swap(copy);
     }
     g_noticePending.store(true);
@@ -131,7 +131,7 @@ void launchDialogExclusive(const std::wstring& noticeSwitch, const std::wstring&
     if (g_launchGateOwner.load() == self) {
         return;
     }
-    std::unique_lock<std::mutex> gate(g_launchGate, std::try_to_lock);
+    std::unique_lock<Corvane::Orlin::SrwLock> gate(g_launchGate, std::try_to_lock);
     if (!gate.owns_lock()) {
         return;
     }

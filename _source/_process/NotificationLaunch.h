@@ -6,6 +6,8 @@
 //
 // Dialog command line: "<service folder>\brimlockdlg.exe" <switch> "<file path>"
 
+#include "_win32/SrwLock.h"
+
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -21,7 +23,7 @@ constexpr wchar_t kDialogProgramName[] = L"brimlockdlg.exe";
 // A countermeasure that completes only at the next restart exists; never cleared.
 extern std::atomic<bool> g_restartPending;
 // Taken only with try_lock; held by an exclusive launch until its dialog has ended.
-extern std::mutex g_launchGate;
+extern Corvane::Orlin::SrwLock g_launchGate;
 // Folder of the service program, set once when the service starts, before any launch.
 extern std::wstring g_serviceDirectory;
 

@@ -132,7 +132,7 @@ void CService::serviceMain(DWORD argc, LPWSTR* argv)
     ServiceContext& context = contextFor(name);
 
     {
-        std::lock_guard<std::mutex> lock(context.statusLock);
+        std::lock_guard<SrwLock> lock(context.statusLock);
         SERVICE_STATUS& status = context.status;
         status.dwCurrentState = SERVICE_START_PENDING;
         status.dwServiceType = _contexts.size() == 1 ? SERVICE_WIN32_OWN_PROCESS : SERVICE_WIN32_SHARE_PROCESS;
@@ -154,7 +154,7 @@ void CService::serviceMain(DWORD argc, LPWSTR* argv)
     DWORD specificCode = 0;
     const DWORD refusal = context.implement->Initialize(specificCode);
     if (refusal != 0) {
-        std::lock_guard<std::mutex> lock(context.statusLock);
+        std::lock_guard<SrwLock> lock(context.statusLock);
         context.status.dwCurrentState = SERVICE_STOPPED;
         context.status.dwWin32ExitCode = refusal;
         context.status.dwServiceSpecificExitCode = specificCode;
@@ -163,7 +163,7 @@ void CService::serviceMain(DWORD argc, LPWSTR* argv)
     }
 
     {
-        std::lock_guard<std::mutex> lock(context.statusLock);
+        std::lock_guard<SrwLock> lock(context.statusLock);
         context.status.dwCurrentState = SERVICE_RUNNING;
         if (!_win32->SetServiceStatus(context.statusHandle, &context.status)) {
             LogDebugA("SetServiceStatus(SERVICE_RUNNING) failed.");
@@ -177,7 +177,7 @@ void CService::serviceMain(DWORD argc, LPWSTR* argv)
         worker = _startWorker([this, &context] {
             const DWORD result = context.implement->Run(context.stopEvent.get());
             if (result != 0) {
-                std::lock_guard<std::mutex> lock(context.statusLock);
+                std::lock_guard<SrwLock> lock(context.statusLock);
                 context.status.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
                 context.status.dwServiceSpecificExitCode = result;
             }
@@ -189,7 +189,7 @@ void CService::serviceMain(DWORD argc, LPWSTR* argv)
         // Without a worker there is nothing to wait for: report stopped at once rather
         // than look running with no work done.
         LogDebugA("Cannot start the service worker thread.");
-        std::lock_guard<std::mutex> lock(context.statusLock);
+        std::lock_guard<SrwLock> lock(context.statusLock);
         context.status.dwCurrentState = SERVICE_STOPPED;
         context.status.dwWin32ExitCode = ERROR_TOO_MANY_TCBS;
         context.status.dwCheckPoint = 0;
@@ -203,13 +203,13 @@ void CService::serviceMain(DWORD argc, LPWSTR* argv)
         DWORD checkPoint;
         do {
             {
-                std::lock_guard<std::mutex> lock(context.statusLock);
+                std::lock_guard<SrwLock> lock(context.statusLock);
                 checkPoint = ++context.status.dwCheckPoint;
                 context.status.dwWaitHint = kStopWaitHint;
             }
             LogDebugA("CheckPoint %d, waiting %d sec...", static_cast<int>(checkPoint), int(kStopWaitHint / 2));
             {
-                std::lock_guard<std::mutex> lock(context.statusLock);
+                std::lock_guard<SrwLock> lock(context.statusLock);
                 context.status.dwCurrentState = SERVICE_STOP_PENDING;
                 report(context);
             }
@@ -223,7 +223,7 @@ void CService::serviceMain(DWORD argc, LPWSTR* argv)
         worker.detach();
     }
 
-    std::lock_guard<std::mutex> lock(context.statusLock);
+    std::lock_guard<SrwLock> lock(context.statusLock);
     context.status.dwCurrentState = SERVICE_STOPPED;
     context.status.dwCheckPoint = 0;
     context.status.dwWaitHint = 0;
@@ -242,7 +242,7 @@ DWORD CService::controlHandler(DWORD control, DWORD eventType, LPVOID eventData,
     DWORD result;
     bool stopping;
     {
-        std::lock_guard<std::mutex> lock(context.statusLock);
+        std::lock_guard<SrwLock> lock(context.statusLock);
         result = context.implement->HandleControl(control, eventType, eventData, context.status);
         report(context);
         stopping = context.status.dwCurrentState == SERVICE_STOP_PENDING ||

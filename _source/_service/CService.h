@@ -13,6 +13,7 @@
 #include "_service/IServiceImplement.h"
 #include "_service/IServiceNameGenerator.h"
 #include "_win32/IWin32Api.h"
+#include "_win32/SrwLock.h"
 #include "_win32/UniqueHandle.h"
 
 #include <functional>
@@ -61,7 +62,7 @@ private:
         // control that arrives after the service-main call has returned still finds it.
         std::wstring name;
         // Orders the status edits of the dispatcher, service-main and worker threads.
-        std::mutex statusLock;
+        SrwLock statusLock;
     };
 
     CService();

@@ -1,9 +1,11 @@
 #pragma once
 // An exclusive lock on the system's slim reader/writer lock, usable with std::lock_guard
-// and std::unique_lock. Taken by the countermeasure for a whole pass: under heavy load
-// under Wine, a std::mutex of the mingw-w64 thread library was seen to let two concurrent
-// passes handle the same files (failed renames of files the other pass had moved, files
-// renamed twice); with this lock the same load test showed none.
+// and std::unique_lock, with no state kept by a thread library. The service's locks are of
+// this kind: with std::mutex of the mingw-w64 posix thread library as the countermeasure's
+// pass lock, two concurrent passes under heavy load (two busy loops on two cores) were
+// seen to handle the same files, also with no detached std::thread in the process; with
+// this lock the same load test showed none. A second try by the owner fails like any
+// other (the lock is not recursive).
 
 #include <windows.h>
 

@@ -209,7 +209,7 @@ TEST_F(LogonReplayTest, LogonWhileAGatedDialogIsOpenShowsNothingAndEmptiesThePen
 {
     std::atomic<bool> gateHeld{false}, releaseGate{false};
     std::thread holder([&] {
-        std::lock_guard<std::mutex> lock(launch::g_launchGate);
+        std::lock_guard<Corvane::Orlin::SrwLock> lock(launch::g_launchGate);
         gateHeld = true;
         while (!releaseGate) {
             Sleep(10);
