@@ -103,8 +103,7 @@ std::vector<Notice> RecordingLauncher::notices() const
 
 std::vector<Notice> RecordingLauncher::waitForNotices(size_t count, std::chrono::milliseconds timeout)
 {
-    // Polled, not waited for on the condition variable: under Wine a long timed wait on it
-    // was seen to hold back the very threads that notify it until the wait timed out.
+    // Polled: bounded and independent of who notifies.
     brimlock_test::waitUntil([&] { return notices().size() >= count; }, timeout);
     // Extras would come from threads started by the same pass: give them a moment.
     Sleep(300);
