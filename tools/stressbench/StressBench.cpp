@@ -182,21 +182,27 @@ double makeFilesOnHost(const Burst& burst, double* startedAt)
     std::string folder = unixPathOf(L"C:\\");
     const std::wstring marker = L"C:\\stress_marker.tmp";
     const std::string unixMarker = unixPathOf(marker);
-    if (folder.empty() || unixMarker.empty()) {
+    const std::wstring startMarker = L"C:\\stress_start.tmp";
+    const std::string unixStartMarker = unixPathOf(startMarker);
+    if (folder.empty() || unixMarker.empty() || unixStartMarker.empty()) {
         return 0;
     }
     if (folder.back() != '/') {
         folder += '/';
     }
     DeleteFileW(marker.c_str());
+    DeleteFileW(startMarker.c_str());
+    // One batch every 0.1 s: awk names the batch's files, one touch makes them all (a shell
+    // loop making one file at a time does not reach 1,000 files per second).
     const int perBatch = std::max(1, burst.rate / 10);
+    const int batches = (burst.total + perBatch - 1) / perBatch;
     const std::string script =
-        "d='" + folder + "'; i=0; while [ $i -lt " + std::to_string(burst.total) + " ]; do j=0; while [ $j -lt " +
-        std::to_string(perBatch) + " ] && [ $i -lt " + std::to_string(burst.total) + " ]; do if [ $(( (" +
-        std::to_string(burst.total - 1) + " - i) % " + std::to_string(burst.every) +
-        " )) -eq 0 ]; then : > \"${d}Program.b$i\"; else : > \"${d}stress_l$i.dat\"; fi; i=$((i+1)); "
-        "j=$((j+1)); done; [ $i -lt " +
-        std::to_string(burst.total) + " ] && sleep 0.1; done; : > '" + unixMarker + "'";
+        "cd '" + folder + "' && : > '" + unixStartMarker + "' && b=0; while [ $b -lt " + std::to_string(batches) + " ]; do awk -v a=$((b*" +
+        std::to_string(perBatch) + ")) -v p=" + std::to_string(perBatch) + " -v n=" + std::to_string(burst.total) +
+        " -v e=" + std::to_string(burst.every) +
+        " 'BEGIN { for (i = a; i < a + p && i < n; i++) print ((n - 1 - i) % e == 0 ? \"Program.b\" i : "
+        "\"stress_l\" i \".dat\") }' | xargs touch; b=$((b+1)); [ $b -lt " +
+        std::to_string(batches) + " ] && sleep 0.095; done; : > '" + unixMarker + "'";
     // The script goes as one argument; its own double quotes are escaped for the split.
     std::wstring escaped;
     for (char c : script) {
@@ -221,6 +227,16 @@ double makeFilesOnHost(const Burst& burst, double* startedAt)
         CloseHandle(info.hProcess);
     }
     const double limit = nowMs() + burst.total * 1000.0 / burst.rate * 3 + 30000;
+    // The rate is taken from the first batch on, not from the start of the shell.
+    while (GetFileAttributesW(startMarker.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        if (nowMs() > limit) {
+            std::fprintf(stderr, "the host script did not start\n");
+            return 0;
+        }
+        Sleep(1);
+    }
+    *startedAt = nowMs();
+    DeleteFileW(startMarker.c_str());
     while (GetFileAttributesW(marker.c_str()) == INVALID_FILE_ATTRIBUTES) {
         if (nowMs() > limit) {
             std::fprintf(stderr, "the host script did not finish\n");
