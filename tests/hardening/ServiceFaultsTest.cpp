@@ -387,9 +387,16 @@ TEST_F(ServiceFaults, DeniedRenameIsScheduledAndDeniedSchedulingGivesFatalNotice
     InstalledService installed(L"launch_standin_dialog.exe");
     ASSERT_TRUE(installed.ok()) << installed.error();
     ASSERT_TRUE(createFile(productFolder() + L"\\release")) << "stand-in dialogs end at once";
-    struct Unlock {
-        ~Unlock() { setImmutable(L"C:\\Program", false); }
-    } unlock;
+    constexpr int kPasses = 11;
+    struct Cleanup {
+        ~Cleanup()
+        {
+            setImmutable(L"C:\\Program", false);
+            for (int i = 0; i < kPasses; ++i) {
+                DeleteFileW((L"C:\\change" + std::to_wstring(i) + L".dat").c_str());
+            }
+        }
+    } cleanup;
     if (!createImmutableFile(L"C:\\Program")) {
         GTEST_SKIP() << "no immutable files here (chattr needs root and a file system that has them)";
     }
@@ -419,7 +426,6 @@ TEST_F(ServiceFaults, DeniedRenameIsScheduledAndDeniedSchedulingGivesFatalNotice
     // the process holds after that; eight more passes must leave nothing behind.
     int restingThreads = 0, restingHandles = 0;
     std::vector<std::string> restingList;
-    constexpr int kPasses = 11;
     for (int i = 0; i < kPasses; ++i) {
         if (i == 3) {
             Sleep(1500);
@@ -439,9 +445,6 @@ TEST_F(ServiceFaults, DeniedRenameIsScheduledAndDeniedSchedulingGivesFatalNotice
     EXPECT_TRUE(fileExists(L"C:\\Program")) << "nothing was done to the file";
     expectStillRunning(installed);
     expectBackAtRest(pid, restingThreads, restingHandles, restingList);
-    for (int i = 0; i < kPasses; ++i) {
-        DeleteFileW((L"C:\\change" + std::to_wstring(i) + L".dat").c_str());
-    }
     stopService(installed);
 }
 
