@@ -3,6 +3,7 @@
 // record's text on one line, as a debug string). Prints each expected channel line as
 // "EXPECT <type> L"<text>"", escaped as Wine's debug strings are. Leaves drive C and the restart list as it found them.
 #include "CountermeasureTesting.h"
+#include "SilentLauncher.h"
 #include "TestPaths.h"
 
 #include "_model/_service/Countermeasure.h"
@@ -15,11 +16,7 @@ using namespace tamselsvc::model::service;
 
 namespace {
 
-class SilentLauncher : public INoticeLauncher {
-public:
-    void notifyActiveUser(const std::wstring&, const std::wstring&) override {}
-    void launchDialog(const std::wstring&, const std::wstring&) override {}
-} s_silent;
+brimlock_test::SilentLauncher s_silent;
 
 // One record's text as the channel shows it.
 void expect(const char* type, const std::wstring& text)

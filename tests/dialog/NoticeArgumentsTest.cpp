@@ -1,5 +1,6 @@
 // The dialog program's argument rules and text formatting, without any window.
 
+#include "CommandLineArgsOf.h"
 #include "ExpectedTexts.h"
 
 #include "_dialog/DialogStringIds.h"
@@ -8,22 +9,11 @@
 #include <gtest/gtest.h>
 
 using namespace brimlockdlg;
+using dialog_test::argsOf;
 using dialog_test::expectedNotice;
 using dialog_test::expectedText;
 using dialog_test::kEnglish;
 using dialog_test::kJapanese;
-
-namespace {
-
-CommandLineArgs argsOf(std::vector<std::wstring> items)
-{
-    CommandLineArgs args;
-    args.count = static_cast<int>(items.size());
-    args.items = std::move(items);
-    return args;
-}
-
-} // namespace
 
 TEST(NoticeArguments, NotExactlyThreeItemsIsExitCode1)
 {

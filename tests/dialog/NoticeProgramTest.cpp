@@ -2,6 +2,7 @@
 // message box replaced.
 
 #include "DialogImage.h"
+#include "CommandLineArgsOf.h"
 #include "ExpectedTexts.h"
 #include "FakeDesktopApi.h"
 
@@ -13,14 +14,6 @@ using namespace brimlockdlg;
 using namespace dialog_test;
 
 namespace {
-
-CommandLineArgs argsOf(std::vector<std::wstring> items)
-{
-    CommandLineArgs args;
-    args.count = static_cast<int>(items.size());
-    args.items = std::move(items);
-    return args;
-}
 
 // The table that LoadStringW serves this process (English unless the test says otherwise).
 LANGID testLanguage()

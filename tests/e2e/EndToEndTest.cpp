@@ -5,6 +5,7 @@
 #include "MessageBoxProbe.h"
 #include "ProgramFilesOverride.h"
 #include "ServiceInstall.h"
+#include "StandInRecords.h"
 #include "TestPaths.h"
 #include "TestProcess.h"
 #include "Wait.h"
@@ -33,20 +34,6 @@ std::string scheduledRecord(const std::wstring& from, const std::wstring& to)
            "\n";
 }
 
-void setSwitch(const wchar_t* name, bool on)
-{
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Corvane\\Tamsel", 0, nullptr, 0,
-                                             KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr));
-    if (on) {
-        const DWORD one = 1;
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4));
-    } else {
-        RegDeleteValueW(key, name);
-    }
-    RegCloseKey(key);
-}
-
 // Every test leaves drive C and the registry as it found them.
 class EndToEnd : public ::testing::Test {
 protected:
@@ -58,8 +45,8 @@ protected:
             DeleteFileW(name);
         }
         clearPendingFileRenames();
-        setSwitch(L"ShouldOutputToDebugView", false);
-        setSwitch(L"ShouldOutputToEventlog", false);
+        EXPECT_TRUE(setServiceSwitch(L"ShouldOutputToDebugView", false));
+        EXPECT_TRUE(setServiceSwitch(L"ShouldOutputToEventlog", false));
     }
 
     // Starts the installed service and waits for RUNNING.
@@ -148,20 +135,8 @@ TEST_F(EndToEnd, FileHeldOpenIsScheduledAndTheDialogGetsTheExactCommandLine)
     std::vector<std::wstring> started;
     ASSERT_TRUE(waitUntil(
         [&] {
-            WIN32_FIND_DATAW data;
-            HANDLE find = FindFirstFileW((folder + L"\\started-*.txt").c_str(), &data);
-            if (find == INVALID_HANDLE_VALUE) {
-                return false;
-            }
-            FindClose(find);
-            HANDLE file = CreateFileW((folder + L"\\" + data.cFileName).c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                      nullptr, OPEN_EXISTING, 0, nullptr);
-            std::wstring text(data.nFileSizeLow / 2, L'\0');
-            DWORD read = 0;
-            ReadFile(file, &text[0], data.nFileSizeLow, &read, nullptr);
-            CloseHandle(file);
-            started.push_back(text);
-            return true;
+            started = readStandInRecords(folder, L"started-");
+            return !started.empty();
         },
         10s));
     EXPECT_EQ(L"\"" + folder + L"\\brimlockdlg.exe\" /restart \"C:\\Program\"", started.at(0));
@@ -230,8 +205,8 @@ TEST_F(EndToEnd, SwitchesTurnOnDiagnosticLinesAndTheServicesOwnRecords)
     EXPECT_TRUE(listener.linesOf(pid).empty());
     EXPECT_EQ(0u, log.count("Error ReadDirectoryChangesW"));
 
-    setSwitch(L"ShouldOutputToDebugView", true);
-    setSwitch(L"ShouldOutputToEventlog", true);
+    ASSERT_TRUE(setServiceSwitch(L"ShouldOutputToDebugView", true));
+    ASSERT_TRUE(setServiceSwitch(L"ShouldOutputToEventlog", true));
     log.mark();
     startService(installed);
     stopService(installed);

@@ -136,9 +136,23 @@ InstalledService::InstalledService(const std::wstring& dialogProgram)
 
 InstalledService::~InstalledService()
 {
+    // STOPPED is reported before the service process has gone; until it has, its program
+    // file and folders may not go either.
+    const DWORD pid = _service ? _service->query().dwProcessId : 0;
+    HANDLE process = pid ? OpenProcess(SYNCHRONIZE, FALSE, pid) : nullptr;
     _service.reset(); // stops the service if it still runs, and deletes the entry
+    if (process) {
+        WaitForSingleObject(process, 10000);
+        CloseHandle(process);
+    }
     endProcesses(L"brimlockdlg.exe");
-    removeTree(makerFolder());
+    const std::wstring maker = makerFolder();
+    waitUntil(
+        [&] {
+            removeTree(maker);
+            return GetFileAttributesW(maker.c_str()) == INVALID_FILE_ATTRIBUTES;
+        },
+        std::chrono::seconds(5), std::chrono::milliseconds(100));
 }
 
 void endProcesses(const std::wstring& imageName)
@@ -210,6 +224,36 @@ bool createFile(const std::wstring& path)
     WriteFile(file, "x", 1, &written, nullptr);
     CloseHandle(file);
     return true;
+}
+
+bool setServiceSwitch(const wchar_t* name, bool on)
+{
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Corvane\\Tamsel", 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    bool ok = true;
+    if (on) {
+        const DWORD one = 1;
+        ok = RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4) == ERROR_SUCCESS;
+    } else {
+        RegDeleteValueW(key, name); // absent already is as good
+    }
+    RegCloseKey(key);
+    return ok;
+}
+
+void waitBeforeStop(DWORD waitMs, bool plant)
+{
+    if (!plant) {
+        Sleep(waitMs);
+        return;
+    }
+    Sleep(waitMs / 2);
+    DeleteFileW(L"C:\\Program1");
+    createFile(L"C:\\Program");
+    Sleep(waitMs - waitMs / 2);
 }
 
 } // namespace brimlock_test

@@ -68,4 +68,14 @@ std::vector<std::wstring> pendingFileRenames();
 bool fileExists(const std::wstring& path);
 bool createFile(const std::wstring& path);
 
+// Sets the service's switch `name` (HKLM\SOFTWARE\Corvane\Tamsel, 64-bit view) to the
+// DWORD 1, or deletes it. The service reads its switches once, when it starts. False when
+// the key cannot be opened or the value not written.
+bool setServiceSwitch(const wchar_t* name, bool on);
+
+// The wait between RUNNING and a stop at a random moment: `waitMs` in all; with `plant`,
+// C:\Program is made half-way (C:\Program1 removed first), so that the stop lands in the
+// watcher's one-second pause or in the pass after it.
+void waitBeforeStop(DWORD waitMs, bool plant);
+
 } // namespace brimlock_test

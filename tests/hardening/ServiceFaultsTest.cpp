@@ -7,6 +7,7 @@
 #include "Denials.h"
 #include "MessageBoxProbe.h"
 #include "ProcessCounts.h"
+#include "StandInRecords.h"
 #include "ServiceInstall.h"
 #include "TestPaths.h"
 #include "Wait.h"
@@ -39,21 +40,6 @@ std::string scheduledRecord(const std::wstring& from, const std::wstring& to)
 }
 
 const char kWatcherRecord[] = "ReportEventW L\"Error ReadDirectoryChangesW (%d)\\n\"";
-
-void setEventlogSwitch(bool on)
-{
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Corvane\\Tamsel", 0, nullptr, 0,
-                                             KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr));
-    if (on) {
-        const DWORD one = 1;
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"ShouldOutputToEventlog", 0, REG_DWORD,
-                                                reinterpret_cast<const BYTE*>(&one), 4));
-    } else {
-        RegDeleteValueW(key, L"ShouldOutputToEventlog");
-    }
-    RegCloseKey(key);
-}
 
 std::string listing(const std::wstring& pattern)
 {
@@ -88,7 +74,7 @@ protected:
             FindClose(find);
         }
         clearPendingFileRenames();
-        setEventlogSwitch(false);
+        EXPECT_TRUE(setServiceSwitch(L"ShouldOutputToEventlog", false));
     }
 
     void startService(InstalledService& installed)
@@ -126,7 +112,7 @@ protected:
 // installed.
 TEST_F(ServiceFaults, MissingMakerFolderEndsItsWatcherForGoodWhileTheOtherWatcherGoesOn)
 {
-    setEventlogSwitch(true);
+    ASSERT_TRUE(setServiceSwitch(L"ShouldOutputToEventlog", true));
     const std::wstring maker = makerFolder();
     const std::wstring home = L"C:\\TamselTest";
     CreateDirectoryW(home.c_str(), nullptr);
@@ -275,30 +261,10 @@ std::wstring systemMessage(DWORD code)
     return std::wstring(text, length);
 }
 
-// The dialogs that the stand-in program showed: its started-<pid>.txt files, each
-// holding the command line.
+// The command lines of the dialogs that the stand-in program showed.
 std::vector<std::wstring> standInCommandLines()
 {
-    std::vector<std::wstring> lines;
-    WIN32_FIND_DATAW data;
-    const std::wstring folder = productFolder();
-    HANDLE find = FindFirstFileW((folder + L"\\started-*.txt").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) {
-        return lines;
-    }
-    do {
-        HANDLE file = CreateFileW((folder + L"\\" + data.cFileName).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, 0, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            wchar_t text[1024] = L"";
-            DWORD read = 0;
-            ReadFile(file, text, sizeof text - sizeof(wchar_t), &read, nullptr);
-            CloseHandle(file);
-            lines.emplace_back(text, read / sizeof(wchar_t));
-        }
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-    return lines;
+    return readStandInRecords(productFolder(), L"started-");
 }
 
 size_t countContaining(const std::vector<std::wstring>& lines, const std::wstring& fragment)
@@ -383,7 +349,7 @@ TEST_F(ServiceFaults, ThreadAndHandleCountsReturnToRestAfterFiftyCountermeasures
 // after the launches its threads and handles are back at rest.
 TEST_F(ServiceFaults, DeniedRenameIsScheduledAndDeniedSchedulingGivesFatalNoticesOneAtATime)
 {
-    setEventlogSwitch(false);
+    ASSERT_TRUE(setServiceSwitch(L"ShouldOutputToEventlog", false));
     InstalledService installed(L"launch_standin_dialog.exe");
     ASSERT_TRUE(installed.ok()) << installed.error();
     ASSERT_TRUE(createFile(productFolder() + L"\\release")) << "stand-in dialogs end at once";
@@ -464,15 +430,7 @@ TEST_F(ServiceFaults, TwentyStopsAtRandomMomentsEachReachStoppedWithinFiveSecond
         ASSERT_TRUE(installed.scm().waitForState(SERVICE_RUNNING, 15000)) << i;
         const DWORD wait = std::uniform_int_distribution<DWORD>(0, 1500)(random);
         const bool plant = random() % 2 == 0;
-        if (plant) {
-            // Lands the stop in the pause (0-1000 ms later) or in the pass after it.
-            Sleep(wait / 2);
-            DeleteFileW(L"C:\\Program1");
-            createFile(L"C:\\Program");
-            Sleep(wait / 2);
-        } else {
-            Sleep(wait);
-        }
+        waitBeforeStop(wait, plant);
         const DWORD asked = GetTickCount();
         ASSERT_TRUE(installed.scm().stop()) << i << ": ControlService failed with " << GetLastError();
         SERVICE_STATUS_PROCESS status{};

@@ -3,6 +3,7 @@
 // brimlockdlg.exe. The stand-in writes started-<pid>.txt (its command line) when it
 // starts and waits for a "release" file before it exits.
 
+#include "StandInRecords.h"
 #include "TestPaths.h"
 #include "Wait.h"
 
@@ -46,29 +47,7 @@ public:
     }
 
 private:
-    std::vector<std::wstring> readAll(const std::wstring& prefix) const
-    {
-        std::vector<std::wstring> result;
-        WIN32_FIND_DATAW data;
-        HANDLE find = FindFirstFileW((_folder + L"\\" + prefix + L"*.txt").c_str(), &data);
-        if (find == INVALID_HANDLE_VALUE) {
-            return result;
-        }
-        do {
-            HANDLE file = CreateFileW((_folder + L"\\" + data.cFileName).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, 0, nullptr);
-            if (file == INVALID_HANDLE_VALUE) {
-                continue;
-            }
-            std::wstring text(data.nFileSizeLow / sizeof(wchar_t), L'\0');
-            DWORD read = 0;
-            ReadFile(file, &text[0], data.nFileSizeLow, &read, nullptr);
-            CloseHandle(file);
-            result.push_back(text);
-        } while (FindNextFileW(find, &data));
-        FindClose(find);
-        return result;
-    }
+    std::vector<std::wstring> readAll(const std::wstring& prefix) const { return readStandInRecords(_folder, prefix); }
 
     std::wstring _folder;
     bool _copied = false;

@@ -6,6 +6,7 @@
 //     tries: median and 95th percentile.
 // Run it in a test prefix: it writes to C:\ and removes what it wrote.
 #include "HostShell.h"
+#include "SilentLauncher.h"
 
 #include "_model/_service/Countermeasure.h"
 #include "_model/_service/DirectoryWatcher.h"
@@ -27,11 +28,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-class SilentLauncher : public INoticeLauncher {
-public:
-    void notifyActiveUser(const std::wstring&, const std::wstring&) override {}
-    void launchDialog(const std::wstring&, const std::wstring&) override {}
-} s_silent;
+brimlock_test::SilentLauncher s_silent;
 
 double msSince(Clock::time_point start)
 {

@@ -20,6 +20,7 @@
 #include "Figures.h"
 #include "HostShell.h"
 #include "ProcessCounts.h"
+#include "StandInRecords.h"
 #include "ServiceInstall.h"
 #include "TestPaths.h"
 #include "Wait.h"
@@ -86,14 +87,7 @@ bool runStops(InstalledService& installed, int cycles, int budgetSeconds, unsign
         }
         const DWORD wait = std::uniform_int_distribution<DWORD>(0, 1500)(random);
         const bool plant = random() % 2 == 0;
-        if (plant) {
-            Sleep(wait / 2);
-            DeleteFileW(L"C:\\Program1");
-            createFile(L"C:\\Program");
-            Sleep(wait - wait / 2);
-        } else {
-            Sleep(wait);
-        }
+        waitBeforeStop(wait, plant);
         const double asked = nowMs();
         if (!installed.scm().stop()) {
             const DWORD error = GetLastError();
@@ -325,23 +319,6 @@ bool runBurst(const Burst& burst, bool fromHost, const DbwinListener& listener, 
     return lastRename > 0 && renamedOk == burst.offending() && otherOk == others;
 }
 
-// The service reads its switches once, at its start.
-void setDebugViewSwitch(bool on)
-{
-    HKEY key;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Corvane\\Tamsel", 0, nullptr, 0,
-                        KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr) != ERROR_SUCCESS) {
-        return;
-    }
-    if (on) {
-        const DWORD one = 1;
-        RegSetValueExW(key, L"ShouldOutputToDebugView", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4);
-    } else {
-        RegDeleteValueW(key, L"ShouldOutputToDebugView");
-    }
-    RegCloseKey(key);
-}
-
 bool runBursts(InstalledService& installed, int seconds)
 {
     DbwinListener listener;
@@ -349,10 +326,10 @@ bool runBursts(InstalledService& installed, int seconds)
         std::fprintf(stderr, "no debug-output listener: %lu\n", GetLastError());
         return false;
     }
-    setDebugViewSwitch(true);
+    setServiceSwitch(L"ShouldOutputToDebugView", true); // read once, at the start
     SERVICE_STATUS_PROCESS status{};
     const bool started = installed.scm().start() && installed.scm().waitForState(SERVICE_RUNNING, 15000, &status);
-    setDebugViewSwitch(false);
+    setServiceSwitch(L"ShouldOutputToDebugView", false);
     if (!started) {
         std::fprintf(stderr, "the service did not start for the bursts: %lu\n", GetLastError());
         return false;
@@ -429,23 +406,10 @@ int runCountermeasures(int total)
 // The stand-in dialogs started since the last call, by notice switch; their files go.
 void collectLaunches(int* fatal, int* other)
 {
-    const std::wstring folder = productFolder();
-    for (const wchar_t* kind : {L"started-", L"ended-"}) {
-        for (const std::wstring& name : namesMatching(folder + L"\\" + kind + L"*.txt")) {
-            const std::wstring path = folder + L"\\" + name;
-            if (kind[0] == L's') {
-                HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-                wchar_t text[1024] = L"";
-                DWORD read = 0;
-                if (file != INVALID_HANDLE_VALUE) {
-                    ReadFile(file, text, sizeof text - sizeof(wchar_t), &read, nullptr);
-                    CloseHandle(file);
-                }
-                (std::wstring(text, read / sizeof(wchar_t)).find(L" /fatal ") != std::wstring::npos ? *fatal : *other) += 1;
-            }
-            DeleteFileW(path.c_str());
-        }
+    for (const std::wstring& line : readStandInRecords(productFolder(), L"started-", true)) {
+        (line.find(L" /fatal ") != std::wstring::npos ? *fatal : *other) += 1;
     }
+    readStandInRecords(productFolder(), L"ended-", true);
 }
 
 bool runCountermeasuresAndLaunches(InstalledService& installed, int countermeasures, int launches, int budgetSeconds)
