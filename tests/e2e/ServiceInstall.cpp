@@ -136,23 +136,9 @@ InstalledService::InstalledService(const std::wstring& dialogProgram)
 
 InstalledService::~InstalledService()
 {
-    // STOPPED is reported before the service process has gone; until it has, its program
-    // file and folders may not go either.
-    const DWORD pid = _service ? _service->query().dwProcessId : 0;
-    HANDLE process = pid ? OpenProcess(SYNCHRONIZE, FALSE, pid) : nullptr;
     _service.reset(); // stops the service if it still runs, and deletes the entry
-    if (process) {
-        WaitForSingleObject(process, 10000);
-        CloseHandle(process);
-    }
     endProcesses(L"brimlockdlg.exe");
-    const std::wstring maker = makerFolder();
-    waitUntil(
-        [&] {
-            removeTree(maker);
-            return GetFileAttributesW(maker.c_str()) == INVALID_FILE_ATTRIBUTES;
-        },
-        std::chrono::seconds(5), std::chrono::milliseconds(100));
+    removeTree(makerFolder());
 }
 
 void endProcesses(const std::wstring& imageName)

@@ -66,7 +66,7 @@ protected:
         g_fatalGate.release();
         g_activeCandidates = isWow64() ? &wow64CandidateTable : &nativeCandidateTable;
         _maker = isWow64() ? L"C:\\Program Files (x86)\\Corvane" : L"C:\\Program Files\\Corvane";
-        CreateDirectoryW(_maker.c_str(), nullptr);
+        _madeMaker = CreateDirectoryW(_maker.c_str(), nullptr) != FALSE;
     }
 
     void TearDown() override
@@ -78,6 +78,9 @@ protected:
         restorePendingOperations(_pending);
         for (const auto& path : _cleanup) {
             DeleteFileW(path.c_str());
+        }
+        if (_madeMaker) {
+            removeTree(_maker); // other tests of this prefix expect no maker folder
         }
     }
 
@@ -141,6 +144,7 @@ protected:
 
     PendingOperations _pending;
     std::wstring _maker;
+    bool _madeMaker = false; // made by this test, so removed by it
     std::string _raised;
     std::vector<std::wstring> _cleanup;
 };
