@@ -4,9 +4,11 @@
 #include "HostileText.h"
 #include "_model/_service/NameRules.h"
 #include "_process/DialogCommandLine.h"
+#include "_win32/Ports.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -68,4 +70,51 @@ TEST(NameRulesConcurrency, ThreadsGetTheSameAnswersAsOneThread)
     for (int t = 0; t < 4; ++t) {
         EXPECT_EQ(0, mismatches[t]) << "thread " << t;
     }
+}
+
+namespace {
+
+struct CounterPorts {
+    int (*value)();
+};
+int realValue() { return 1; }
+int fakeValue() { return 2; }
+int innerValue() { return 3; }
+
+Corvane::Orlin::Ports<CounterPorts> counterPorts{CounterPorts{&realValue}};
+
+} // namespace
+
+// A seam's override is in force for its scope only, nests, and is swapped atomically:
+// threads calling through the seam meanwhile see one whole set or the other.
+TEST(PortsOverride, ScopedNestedAndSeenWholeByOtherThreads)
+{
+    using Override = Corvane::Orlin::Ports<CounterPorts>::Override;
+    ASSERT_EQ(1, counterPorts().value());
+    std::atomic<bool> done{false};
+    std::atomic<int> odd{0};
+    std::thread reader([&] {
+        while (!done.load()) {
+            const int v = counterPorts().value();
+            if (v < 1 || v > 3) {
+                odd.fetch_add(1);
+            }
+        }
+    });
+    const CounterPorts fake{&fakeValue};
+    const CounterPorts inner{&innerValue};
+    for (int i = 0; i < 2000; ++i) {
+        Override outerScope(counterPorts, fake);
+        ASSERT_EQ(2, counterPorts().value());
+        {
+            Override innerScope(counterPorts, inner);
+            ASSERT_EQ(3, counterPorts().value());
+            ASSERT_EQ(1, counterPorts.real().value());
+        }
+        ASSERT_EQ(2, counterPorts().value());
+    }
+    done.store(true);
+    reader.join();
+    EXPECT_EQ(1, counterPorts().value());
+    EXPECT_EQ(0, odd.load());
 }
