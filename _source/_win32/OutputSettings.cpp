@@ -4,6 +4,8 @@
 #include "_win32/LogDebug.h"
 #include "_win32/ReportAppEvent.h"
 
+#include <memory>
+
 namespace Corvane { namespace Orlin {
 
 namespace {
@@ -21,8 +23,14 @@ bool switchIsOn(const wchar_t* name)
     return readConfigDword(name, value) && value == 1;
 }
 
-OutputSettings::ReportEventFn s_reportEvent = &::ReportEventW;
+} // namespace
 
+Ports<OutputSettingsPorts> outputSettingsPorts{OutputSettingsPorts{&::ReportEventW}};
+
+namespace {
+// The set put in force by SetReportEventForTesting (after the ports: it goes first at exit).
+OutputSettingsPorts s_handSet{};
+std::unique_ptr<Ports<OutputSettingsPorts>::Override> s_handOverride;
 } // namespace
 
 void ResetConfigurationCacheForTesting()
@@ -32,7 +40,12 @@ void ResetConfigurationCacheForTesting()
 
 void OutputSettings::SetReportEventForTesting(ReportEventFn fn)
 {
-    s_reportEvent = fn ? fn : &::ReportEventW;
+    s_handOverride.reset();
+    if (fn) {
+        s_handSet = outputSettingsPorts.real();
+        s_handSet.reportEvent = fn;
+        s_handOverride = std::make_unique<Ports<OutputSettingsPorts>::Override>(outputSettingsPorts, s_handSet);
+    }
 }
 
 OutputSettings::OutputSettings(std::wstring serviceName)
@@ -56,7 +69,8 @@ void OutputSettings::reportEvent(DWORD eventId, const std::wstring& text) const
         return; // no source: the record is lost, the caller goes on
     }
     LPCWSTR strings[1] = {text.c_str()};
-    s_reportEvent(_eventSource.get(), EVENTLOG_INFORMATION_TYPE, 0, eventId, nullptr, 1, 0, strings, nullptr);
+    outputSettingsPorts().reportEvent(_eventSource.get(), EVENTLOG_INFORMATION_TYPE, 0, eventId, nullptr, 1, 0,
+                                      strings, nullptr);
 }
 
 }} // namespace Corvane::Orlin

@@ -5,6 +5,7 @@
 // Constructing one with "ShouldOutputToDebugView" = 1 switches the diagnostic log on for
 // the whole process; nothing switches it off.
 
+#include "_win32/Ports.h"
 #include "_win32/UniqueHandle.h"
 
 #include <windows.h>
@@ -12,6 +13,13 @@
 #include <string>
 
 namespace Corvane { namespace Orlin {
+
+// The seam of the service object's records: where they go instead of ReportEventW.
+using ReportEventFn = BOOL(WINAPI*)(HANDLE, WORD, WORD, DWORD, PSID, WORD, DWORD, LPCWSTR*, LPVOID);
+struct OutputSettingsPorts {
+    ReportEventFn reportEvent;
+};
+extern Ports<OutputSettingsPorts> outputSettingsPorts;
 
 class OutputSettings {
 public:
@@ -26,8 +34,9 @@ public:
     bool shouldOutputToEventlog() const { return _shouldOutputToEventlog; }
     bool shouldOutputToDebugView() const { return _shouldOutputToDebugView; }
 
-    // Seam for tests: where records go instead of ReportEventW (nullptr: the real call).
-    using ReportEventFn = BOOL(WINAPI*)(HANDLE, WORD, WORD, DWORD, PSID, WORD, DWORD, LPCWSTR*, LPVOID);
+    // Transitional, for the tests that still set the seam by hand (the watcher's): puts
+    // `fn` in force through outputSettingsPorts until the next call; nullptr ends it. New
+    // tests override outputSettingsPorts for a scope instead.
     static void SetReportEventForTesting(ReportEventFn fn);
 
 private:

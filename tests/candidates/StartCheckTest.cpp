@@ -69,7 +69,7 @@ BOOL WINAPI noClose(SC_HANDLE)
 {
     return FALSE;
 }
-const svc::ServiceControlCalls kCountingScm = {&refuseManager, &noService, &noControl, &noClose};
+const svc::SelfStopPorts kCountingScm = {&refuseManager, &noService, &noControl, &noClose};
 
 // The start check's own system calls, scripted.
 struct Script {
@@ -119,23 +119,19 @@ void WINAPI scriptedFree(LPVOID memory)
     CoTaskMemFree(memory);
 }
 
-const svc::StartCheckCalls kScripted = {&scriptedIsWow64, &scriptedKnownFolder, &scriptedFree};
+const svc::StartCheckPorts kScripted = {&scriptedIsWow64, &scriptedKnownFolder, &scriptedFree};
+
+using StartCheckOverride = Corvane::Orlin::Ports<svc::StartCheckPorts>::Override;
 
 class StartCheck : public ::testing::Test {
 protected:
     void SetUp() override
     {
         svc::ResetActiveCandidatesForTesting();
-        svc::SetServiceControlCallsForTesting(&kCountingScm);
         s_stopRequests = 0;
         s_script = Script();
     }
-    void TearDown() override
-    {
-        svc::SetStartCheckCallsForTesting(nullptr);
-        svc::SetServiceControlCallsForTesting(nullptr);
-        svc::ResetActiveCandidatesForTesting();
-    }
+    void TearDown() override { svc::ResetActiveCandidatesForTesting(); }
 
     DWORD initialize(DWORD& specific)
     {
@@ -144,6 +140,7 @@ protected:
     }
 
     svc::TamselService service{L"tamselsvc"};
+    Corvane::Orlin::Ports<svc::SelfStopPorts>::Override countedStops{svc::selfStopPorts, kCountingScm};
 };
 
 std::wstring knownFolderNow(HRESULT& result)
@@ -230,7 +227,7 @@ TEST_F(StartCheck, Wow64QueryFailureIsRefusedWithCode1BeforeTheFolderIsAsked)
 {
     s_script.wow64Result = FALSE;
     s_script.wow64Error = ERROR_ACCESS_DENIED;
-    svc::SetStartCheckCallsForTesting(&kScripted);
+    StartCheckOverride scripted(svc::startCheckPorts, kScripted);
     DWORD specific;
     EXPECT_EQ(DWORD(ERROR_SERVICE_SPECIFIC_ERROR), initialize(specific));
     EXPECT_EQ(1u, specific);
@@ -242,7 +239,7 @@ TEST_F(StartCheck, Wow64QueryFailureIsRefusedWithCode1BeforeTheFolderIsAsked)
 
 TEST_F(StartCheck, TheWow64AnswerChoosesTheTable)
 {
-    svc::SetStartCheckCallsForTesting(&kScripted);
+    StartCheckOverride scripted(svc::startCheckPorts, kScripted);
     DWORD specific;
     s_script.wow64 = TRUE;
     ASSERT_EQ(0u, initialize(specific));
@@ -257,7 +254,7 @@ TEST_F(StartCheck, TheWow64AnswerChoosesTheTable)
 
 TEST_F(StartCheck, TheReturnedPathIsFreedOnceWhateverTheOutcome)
 {
-    svc::SetStartCheckCallsForTesting(&kScripted);
+    StartCheckOverride scripted(svc::startCheckPorts, kScripted);
     DWORD specific;
     s_script.folder = L"C:\\Program Files";
     ASSERT_EQ(0u, initialize(specific));
@@ -277,7 +274,7 @@ TEST_F(StartCheck, AFailedQueryWithoutAPathFreesNothing)
 {
     s_script.folderResult = E_INVALIDARG;
     s_script.folder = nullptr;
-    svc::SetStartCheckCallsForTesting(&kScripted);
+    StartCheckOverride scripted(svc::startCheckPorts, kScripted);
     DWORD specific;
     EXPECT_EQ(DWORD(ERROR_SERVICE_SPECIFIC_ERROR), initialize(specific));
     EXPECT_EQ(2u, specific);

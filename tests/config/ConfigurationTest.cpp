@@ -2,6 +2,7 @@
 // registry: readConfigDword, the once-per-process load of OutputSettings, and reportEvent
 // (records caught at the ReportEventW seam).
 #include "ConfigKey.h"
+#include "ServiceRecord.h"
 #include "TestPaths.h"
 #include "TestProcess.h"
 
@@ -32,27 +33,6 @@ bool prefixIs64Bit()
     return brimlock_test::environmentVariable(L"BRIMLOCK_WINEARCH") == L"win64";
 }
 
-struct Record {
-    HANDLE source;
-    WORD type;
-    WORD category;
-    DWORD eventId;
-    PSID sid;
-    WORD stringCount;
-    DWORD dataSize;
-    std::wstring text;
-    LPVOID data;
-};
-std::vector<Record> s_records;
-
-BOOL WINAPI catchRecord(HANDLE source, WORD type, WORD category, DWORD eventId, PSID sid, WORD count,
-                        DWORD dataSize, LPCWSTR* strings, LPVOID data)
-{
-    s_records.push_back({source, type, category, eventId, sid, count, dataSize,
-                         count > 0 && strings && strings[0] ? strings[0] : L"", data});
-    return TRUE;
-}
-
 int s_registrations = 0;
 HANDLE WINAPI refuseRegistration(LPCWSTR, LPCWSTR)
 {
@@ -68,12 +48,9 @@ protected:
     {
         Corvane::Orlin::ResetConfigurationCacheForTesting();
         Corvane::Orlin::g_outputToDebugView = false;
-        s_records.clear();
     }
     void TearDown() override
     {
-        OutputSettings::SetReportEventForTesting(nullptr);
-        Corvane::Orlin::SetRegisterEventSourceForTesting(nullptr);
         Corvane::Orlin::ResetConfigurationCacheForTesting();
         Corvane::Orlin::g_outputToDebugView = false;
     }
@@ -215,20 +192,21 @@ TEST_F(Configuration, TheRegistryIsReadOncePerProcess)
 
 TEST_F(Configuration, ReportEventWritesOneUnformattedInformationRecordWhenOn)
 {
-    OutputSettings::SetReportEventForTesting(&catchRecord);
+    brimlock_test::CaughtRecords caught;
+    const std::vector<brimlock_test::Record>& records = caught.records();
     const std::wstring text = L"Error ReadDirectoryChangesW (%d)\n";
 
     OutputSettings off(L"tamselsvc");
     ASSERT_FALSE(off.shouldOutputToEventlog());
     off.reportEvent(6, text);
-    EXPECT_TRUE(s_records.empty()) << "nothing is written with the switch off";
+    EXPECT_TRUE(records.empty()) << "nothing is written with the switch off";
 
     ASSERT_EQ(ERROR_SUCCESS, key.setDword(kEventlog, 1));
     Corvane::Orlin::ResetConfigurationCacheForTesting();
     OutputSettings on(L"tamselsvc");
     on.reportEvent(6, text);
-    ASSERT_EQ(1u, s_records.size());
-    const Record& r = s_records[0];
+    ASSERT_EQ(1u, records.size());
+    const brimlock_test::Record& r = records[0];
     EXPECT_EQ(on.eventSource(), r.source);
     EXPECT_EQ(WORD(EVENTLOG_INFORMATION_TYPE), r.type);
     EXPECT_EQ(0, r.category);
@@ -244,8 +222,10 @@ TEST_F(Configuration, ReportEventWritesOneUnformattedInformationRecordWhenOn)
 // object is made all the same, its records are lost and nothing else changes.
 TEST_F(Configuration, AnUnavailableEventSourceLosesTheRecordsOnly)
 {
-    OutputSettings::SetReportEventForTesting(&catchRecord);
-    Corvane::Orlin::SetRegisterEventSourceForTesting(&refuseRegistration);
+    brimlock_test::CaughtRecords caught;
+    const Corvane::Orlin::ReportAppEventPorts refusing{&refuseRegistration};
+    Corvane::Orlin::Ports<Corvane::Orlin::ReportAppEventPorts>::Override scope(Corvane::Orlin::reportAppEventPorts,
+                                                                               refusing);
     s_registrations = 0;
     ASSERT_EQ(ERROR_SUCCESS, key.setDword(kEventlog, 1));
     ASSERT_EQ(ERROR_SUCCESS, key.setDword(kDebugView, 1));
@@ -255,7 +235,7 @@ TEST_F(Configuration, AnUnavailableEventSourceLosesTheRecordsOnly)
     EXPECT_TRUE(settings.shouldOutputToEventlog()) << "the switches are read all the same";
     EXPECT_TRUE(Corvane::Orlin::g_outputToDebugView.load());
     settings.reportEvent(995, L"Error ReadDirectoryChangesW (%d)\n");
-    EXPECT_TRUE(s_records.empty()) << "no record is written through a null source";
+    EXPECT_TRUE(caught.records().empty()) << "no record is written through a null source";
 
     // The application records are dropped the same way.
     Corvane::Orlin::ReportAppEvent(L"The file was renamed as follows.", EVENTLOG_WARNING_TYPE, 0);

@@ -64,6 +64,21 @@ public:
     }
 };
 
+// The launches' ports with the given stand-ins (nullptr: the system's) for a scope.
+class Substitutes {
+public:
+    Substitutes(launch::ISessionInfoApi* session, Corvane::Orlin::IChildProcessApi* child)
+        : _set{session ? session : launch::notificationLaunchPorts.real().sessionInfo,
+               child ? child : launch::notificationLaunchPorts.real().childProcess},
+          _scope(launch::notificationLaunchPorts, _set)
+    {
+    }
+
+private:
+    const launch::NotificationLaunchPorts _set;
+    Corvane::Orlin::Ports<launch::NotificationLaunchPorts>::Override _scope;
+};
+
 std::wstring readUtf16(const std::wstring& path)
 {
     std::ifstream in(std::filesystem::path(path), std::ios::binary);
@@ -117,8 +132,6 @@ protected:
         releaseAll();
         // Every stand-in that started has ended before its folder goes.
         EXPECT_TRUE(brimlock_test::waitUntil([this] { return count(L"ended-") == count(L"started-"); }, 20s));
-        launch::setSessionInfoApiForTest(nullptr);
-        launch::setChildProcessApiForTest(nullptr);
         launch::g_restartPending = false;
         brimlock_test::removeTree(folder);
     }
@@ -247,7 +260,7 @@ TEST_F(NotificationLaunchTest, ExclusiveLaunchOnTheThreadThatHoldsTheGateIsDropp
             launch::launchDialogExclusive(L"/normal", L"C:\\nested");
         }
     };
-    launch::setChildProcessApiForTest(&api);
+    Substitutes substitutes(nullptr, &api);
     launch::launchDialogExclusive(L"/normal", L"C:\\outer");
     EXPECT_EQ(1, api.createCalls) << "the nested launch started something";
     ASSERT_TRUE(launch::g_launchGate.try_lock());
@@ -259,7 +272,7 @@ TEST_F(NotificationLaunchTest, ExceptionInsideAnExclusiveLaunchIsSwallowedAndThe
     FakeChildProcessApi api;
     api.failAt = brimlock_test::Step::CreateProcessAsUser;
     api.throwInsteadOfFailing = true;
-    launch::setChildProcessApiForTest(&api);
+    Substitutes substitutes(nullptr, &api);
     EXPECT_THROW(launch::launchDialog(L"/normal", L"C:\\x"), std::runtime_error);
     EXPECT_NO_THROW(launch::launchDialogExclusive(L"/normal", L"C:\\x"));
     EXPECT_EQ(2, api.createCalls);
@@ -317,8 +330,7 @@ TEST_F(NotificationLaunchTest, FailedSessionQueryDropsTheNotice)
     FakeSessionInfoApi session;
     session.queryFails = true;
     FakeChildProcessApi api;
-    launch::setSessionInfoApiForTest(&session);
-    launch::setChildProcessApiForTest(&api);
+    Substitutes substitutes(&session, &api);
     launch::notifyActiveUser(L"C:\\Program", L"/normal");
     EXPECT_TRUE(session.askedRightThing);
     EXPECT_EQ(1u, session.queriedSession);
@@ -332,8 +344,7 @@ TEST_F(NotificationLaunchTest, InactiveSessionKeepsTheLatestFileForTheNextLogon)
 {
     FakeSessionInfoApi session;
     FakeChildProcessApi api;
-    launch::setSessionInfoApiForTest(&session);
-    launch::setChildProcessApiForTest(&api);
+    Substitutes substitutes(&session, &api);
     // The id is used as it comes, even "no session".
     session.activeSession = 0xFFFFFFFF;
     for (WTS_CONNECTSTATE_CLASS state : {WTSDisconnected, WTSConnected, WTSListen}) {
@@ -357,7 +368,6 @@ TEST_F(NotificationLaunchTest, ActiveSessionLaunchesWithTheGivenOrTheCurrentSwit
 {
     FakeSessionInfoApi session;
     session.activeSession = 3;
-    launch::setSessionInfoApiForTest(&session);
     struct Case {
         const wchar_t* given;
         bool restartPending;
@@ -373,7 +383,7 @@ TEST_F(NotificationLaunchTest, ActiveSessionLaunchesWithTheGivenOrTheCurrentSwit
         FakeChildProcessApi api;
         api.reallyCreate = false;
         api.activeSession = 3;
-        launch::setChildProcessApiForTest(&api);
+        Substitutes substitutes(&session, &api);
         launch::g_restartPending = c.restartPending;
         launch::notifyActiveUser(L"C:\\Program Files", c.given);
         EXPECT_EQ(3u, session.queriedSession);
@@ -389,7 +399,7 @@ TEST_F(NotificationLaunchTest, ActiveSessionLaunchesWithTheGivenOrTheCurrentSwit
 TEST_F(NotificationLaunchTest, ActiveSessionShowsTheDialogAndDropsANoticeWhileItIsOpen)
 {
     FakeSessionInfoApi session;
-    launch::setSessionInfoApiForTest(&session);
+    Substitutes substitutes(&session, nullptr);
     LaunchThread first([&] { launch::notifyActiveUser(L"C:\\Program", L""); });
     ASSERT_TRUE(waitStarted(1));
     EXPECT_EQ(expectedLine(L"/normal", L"C:\\Program"), readUtf16(files(L"started-")[0]));
