@@ -6,12 +6,12 @@
 #include "TestPaths.h"
 #include "Wait.h"
 
+#include "_dialog/CommandLine.h"
 #include "_process/ChildProcess.h"
 #include "_process/NotificationLaunch.h"
 #include "_process/SessionInfoApi.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <gtest/gtest.h>
 
@@ -86,13 +86,10 @@ std::wstring readUtf16(const std::wstring& path)
     return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
 }
 
+// As the dialog program splits its command line.
 std::vector<std::wstring> splitCommandLine(const std::wstring& line)
 {
-    int count = 0;
-    LPWSTR* items = CommandLineToArgvW(line.c_str(), &count);
-    std::vector<std::wstring> result(items, items + count);
-    LocalFree(items);
-    return result;
+    return brimlockdlg::splitCommandLine(line.c_str()).items;
 }
 
 // A launch on its own thread, as the service makes it; finished() tells when it returned.
