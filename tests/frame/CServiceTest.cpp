@@ -27,7 +27,9 @@ public:
     DWORD runResult = 0;
     DWORD unhandledResult = ERROR_CALL_NOT_IMPLEMENTED;
     bool returnBeforeStop = false;
+    DWORD workMs = 0; // with returnBeforeStop: how long Run works before it returns
     std::atomic<int> runCalls{0};
+    std::atomic<bool> runEnded{false};
     std::atomic<int> initializeCalls{0};
     std::atomic<DWORD> lastControl{0};
 
@@ -61,6 +63,8 @@ public:
         if (!returnBeforeStop) {
             ::WaitForSingleObject(stopEvent, 20000);
         }
+        ::Sleep(workMs);
+        runEnded = true;
         return runResult;
     }
 };
@@ -309,6 +313,24 @@ TEST_F(CServiceTest, WorkerThatCannotStartLeadsToStoppedAtOnce)
     EXPECT_EQ(SERVICE_STOPPED, stateOf(reports[1]));
     EXPECT_NE(0u, reports[1].status.dwWin32ExitCode);
     EXPECT_EQ(0, impl->runCalls.load());
+}
+
+TEST_F(CServiceTest, FailedStopWaitReportsStoppedAndJoinsTheWorker)
+{
+    auto impl = std::make_shared<TestImplement>();
+    impl->returnBeforeStop = true;
+    impl->workMs = 500;
+    host().Register(L"alpha", impl);
+    scm.failStopWait = true;
+    runHost();
+    ASSERT_TRUE(scm.waitForState(L"alpha", SERVICE_STOPPED, 5000)) << "no stop control is needed";
+    joinHost();
+    EXPECT_TRUE(impl->runEnded.load()) << "the service-main callback returned before its worker ended";
+    const auto reports = scm.reportsOf(L"alpha");
+    ASSERT_EQ(2u, reports.size());
+    EXPECT_EQ(SERVICE_RUNNING, stateOf(reports[0]));
+    EXPECT_EQ(SERVICE_STOPPED, stateOf(reports[1]));
+    EXPECT_EQ(0u, reports[1].status.dwCheckPoint);
 }
 
 TEST_F(CServiceTest, ControlAfterServiceMainReturnedStillFindsTheName)
