@@ -87,30 +87,17 @@ TEST(NameRulesProperties, FreeNameSearchTakesTheFirstFreeKeyAndNeverATakenOne)
 {
     HostileText random(4);
     for (int round = 0; round < kRounds / 4; ++round) {
-        // The parent in one of three shapes, so the separator the joined path must have
-        // is known from how it was made: none after an empty parent or one that ends in a
+        // The parent in one of three shapes, so the separator the joined path must have is
+        // known from how it was made: none after an empty parent or one ending in a
         // separator, one backslash after any other.
-        std::wstring parent = random.text(8);
-        std::wstring separator;
-        switch (random.number(3)) {
-        case 0:
-            parent.clear();
-            break;
-        case 1:
-            parent += random.number(2) ? L'\\' : L'/';
-            break;
-        default:
-            parent += L'x';
-            separator = L"\\";
-            break;
-        }
+        const unsigned shape = random.number(3);
+        const std::wstring parent = shape == 0 ? L"" : random.text(8) + (shape == 2 ? L"x" : round % 2 ? L"\\" : L"/");
+        const std::wstring separator = shape == 2 ? L"\\" : L"";
         const std::wstring name = random.legalFileName(12);
         const std::wstring stem = stemOf(name);
         const std::wstring extension = extensionOf(name);
-        // What number n must give: the path, and its key (the stem and the number, only A
-        // to Z lower-cased; a stem and extension split from a legal name keep that split
-        // with the number in between).
-        const auto pathOf = [&](int n) { return parent + separator + stem + std::to_wstring(n) + extension; };
+        // The key of number n: the stem and the number, only A to Z lower-cased (a stem and
+        // extension split from a legal name keep that split with the number in between).
         const auto keyOf = [&](int n) { return lowerAToZ(stem + std::to_wstring(n)); };
 
         // Take a random run of the numbered keys, sometimes all of them.
@@ -126,7 +113,8 @@ TEST(NameRulesProperties, FreeNameSearchTakesTheFirstFreeKeyAndNeverATakenOne)
             ASSERT_EQ(before, taken) << "an exhausted search changes nothing";
             continue;
         }
-        ASSERT_EQ(pathOf(takenUpTo + 1), chosen) << "the first free number, joined to the parent";
+        ASSERT_EQ(parent + separator + stem + std::to_wstring(takenUpTo + 1) + extension, chosen)
+            << "the first free number, joined to the parent";
         auto expected = before;
         expected.insert(keyOf(takenUpTo + 1));
         ASSERT_EQ(expected, taken) << "exactly the chosen name's key is added";
