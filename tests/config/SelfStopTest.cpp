@@ -68,6 +68,8 @@ BOOL WINAPI closeHandle(SC_HANDLE handle)
     s_scm.calls.push_back(handle == kService ? "Close service" : handle == kManager ? "Close manager" : "Close ?");
     return TRUE;
 }
+const std::vector<std::string> kWholeRequest = {"OpenSCManager 11 1", "OpenService manager tamselsvc 0xf003f",
+                                                 "ControlService service 1", "Close service", "Close manager"};
 const svc::SelfStopPorts kScripted = {&openManager, &openService, &controlService, &closeHandle};
 
 class SelfStop : public ::testing::Test {
@@ -84,15 +86,6 @@ protected:
     {
         Corvane::Orlin::ResetConfigurationCacheForTesting();
         Corvane::Orlin::g_outputToDebugView = false;
-    }
-
-    // Runs StopServiceMyself on an object under another name: the request names
-    // "tamselsvc" all the same.
-    void stopMyself()
-    {
-        svc::TamselService service(L"brimlockother");
-        ASSERT_TRUE(service.outputSettings.shouldOutputToEventlog());
-        service.StopServiceMyself();
     }
 
     // The diagnostic lines of this process, from the message on.
@@ -118,6 +111,21 @@ protected:
         return messages;
     }
 
+    // One request from an object under another name (the request names "tamselsvc" all
+    // the same): the calls it made, its two records (the start, then `last`) and its two
+    // diagnostic lines (the start, then `lastLine`).
+    void expectRequest(const std::vector<std::string>& calls, const Record& last, const std::string& lastLine)
+    {
+        {
+            svc::TamselService service(L"brimlockother");
+            ASSERT_TRUE(service.outputSettings.shouldOutputToEventlog());
+            service.StopServiceMyself();
+        }
+        EXPECT_EQ(calls, s_scm.calls);
+        EXPECT_EQ((std::vector<Record>{{500, kStart}, last}), caught.records());
+        EXPECT_EQ((std::vector<std::string>{"StopServiceMyself()\n\n", lastLine}), lines(2));
+    }
+
     brimlock_test::ConfigKey key;
     brimlock_test::DbwinListener listener;
     brimlock_test::CaughtRecords caught;
@@ -129,45 +137,27 @@ protected:
 TEST_F(SelfStop, ManagerNotOpened)
 {
     s_scm.managerError = ERROR_ACCESS_DENIED;
-    stopMyself();
-    EXPECT_EQ((std::vector<std::string>{"OpenSCManager 11 1"}), s_scm.calls);
-    EXPECT_EQ((std::vector<Record>{{500, kStart}, {5, kManagerFailed}}), caught.records());
-    EXPECT_EQ((std::vector<std::string>{"StopServiceMyself()\n\n", "OpenSCManager failed (5)\n\n"}), lines(2));
+    expectRequest({"OpenSCManager 11 1"}, {5, kManagerFailed}, "OpenSCManager failed (5)\n\n");
 }
 
 TEST_F(SelfStop, ServiceNotOpened)
 {
     s_scm.serviceError = ERROR_SERVICE_DOES_NOT_EXIST;
-    stopMyself();
-    EXPECT_EQ((std::vector<std::string>{"OpenSCManager 11 1", "OpenService manager tamselsvc 0xf003f", "Close manager"}),
-              s_scm.calls);
-    EXPECT_EQ((std::vector<Record>{{500, kStart}, {1060, kServiceFailed}}), caught.records());
-    EXPECT_EQ((std::vector<std::string>{"StopServiceMyself()\n\n", "OpenService failed (1060)\n\n"}), lines(2));
+    expectRequest({"OpenSCManager 11 1", "OpenService manager tamselsvc 0xf003f", "Close manager"},
+                  {1060, kServiceFailed}, "OpenService failed (1060)\n\n");
 }
 
 TEST_F(SelfStop, RequestAcceptedCarriesTheLastErrorLeftBehind)
 {
     s_scm.controlError = ERROR_ALREADY_EXISTS; // whatever the call leaves, it is recorded
-    stopMyself();
-    EXPECT_EQ((std::vector<std::string>{"OpenSCManager 11 1", "OpenService manager tamselsvc 0xf003f",
-                                        "ControlService service 1", "Close service", "Close manager"}),
-              s_scm.calls);
-    EXPECT_EQ((std::vector<Record>{{500, kStart}, {183, kAccepted}}), caught.records());
-    EXPECT_EQ((std::vector<std::string>{"StopServiceMyself()\n\n", "StopServiceMyself Request success : 183\n\n"}),
-              lines(2));
+    expectRequest(kWholeRequest, {183, kAccepted}, "StopServiceMyself Request success : 183\n\n");
 }
 
 TEST_F(SelfStop, RequestRefused)
 {
     s_scm.controlResult = FALSE;
     s_scm.controlError = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
-    stopMyself();
-    EXPECT_EQ((std::vector<std::string>{"OpenSCManager 11 1", "OpenService manager tamselsvc 0xf003f",
-                                        "ControlService service 1", "Close service", "Close manager"}),
-              s_scm.calls);
-    EXPECT_EQ((std::vector<Record>{{500, kStart}, {1061, kRefused}}), caught.records());
-    EXPECT_EQ((std::vector<std::string>{"StopServiceMyself()\n\n", "StopServiceMyself Request error: 1061\n\n"}),
-              lines(2));
+    expectRequest(kWholeRequest, {1061, kRefused}, "StopServiceMyself Request error: 1061\n\n");
 }
 
 TEST_F(SelfStop, WithTheEventlogSwitchOffOnlyTheLinesAreWritten)

@@ -28,13 +28,6 @@ using Corvane::Orlin::UniqueHandle;
 
 namespace {
 
-LANGID testLanguage()
-{
-    wchar_t value[16] = {};
-    return GetEnvironmentVariableW(L"BRIMLOCK_DIALOG_LANGUAGE", value, 16) ? static_cast<LANGID>(_wtoi(value))
-                                                                            : kEnglish;
-}
-
 struct Started {
     UniqueHandle process;
     DWORD processId = 0;
