@@ -3,6 +3,7 @@
 // session query through a substitute where Wine cannot answer it.
 #include "FakeChildProcessApi.h"
 #include "LogCapture.h"
+#include "StandInRecords.h"
 #include "TestPaths.h"
 #include "Wait.h"
 
@@ -16,8 +17,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <filesystem>
-#include <fstream>
 #include <set>
 #include <thread>
 #include <vector>
@@ -79,13 +78,6 @@ private:
     Corvane::Orlin::Ports<launch::NotificationLaunchPorts>::Override _scope;
 };
 
-std::wstring readUtf16(const std::wstring& path)
-{
-    std::ifstream in(std::filesystem::path(path), std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
-}
-
 // As the dialog program splits its command line.
 std::vector<std::wstring> splitCommandLine(const std::wstring& line)
 {
@@ -133,20 +125,12 @@ protected:
         brimlock_test::removeTree(folder);
     }
 
-    size_t count(const std::wstring& head) const { return files(head).size(); }
-    std::vector<std::wstring> files(const std::wstring& head) const
+    // What the stand-in dialogs wrote: started-<pid>.txt holds a command line.
+    std::vector<std::wstring> records(const std::wstring& head) const
     {
-        std::vector<std::wstring> found;
-        WIN32_FIND_DATAW data;
-        HANDLE find = FindFirstFileW((folder + L"\\" + head + L"*.txt").c_str(), &data);
-        if (find != INVALID_HANDLE_VALUE) {
-            do {
-                found.push_back(folder + L"\\" + data.cFileName);
-            } while (FindNextFileW(find, &data));
-            FindClose(find);
-        }
-        return found;
+        return brimlock_test::readStandInRecords(folder, head);
     }
+    size_t count(const std::wstring& head) const { return records(head).size(); }
     bool waitStarted(size_t n) { return brimlock_test::waitUntil([&] { return count(L"started-") >= n; }, 20s); }
     void releaseAll()
     {
@@ -205,9 +189,9 @@ TEST_F(NotificationLaunchTest, LaunchDialogWaitsForTheDialogWhichGetsItsCommandL
     const std::wstring file = L"C:\\Program Files";
     LaunchThread launcher([&] { launch::launchDialog(L"/fatal", file); });
     ASSERT_TRUE(waitStarted(1));
-    const auto started = files(L"started-");
+    const auto started = records(L"started-");
     ASSERT_EQ(1u, started.size());
-    const std::wstring received = readUtf16(started[0]);
+    const std::wstring received = started[0];
     EXPECT_EQ(expectedLine(L"/fatal", file), received);
     EXPECT_EQ(3u, splitCommandLine(received).size());
     Sleep(300);
@@ -230,11 +214,9 @@ TEST_F(NotificationLaunchTest, SecondExclusiveLaunchIsDroppedWhileTheFirstRunsAn
     LaunchThread ungated([&] { launch::launchDialog(L"/fatal", L"C:\\third"); });
     ASSERT_TRUE(waitStarted(2)) << "launchDialog is not gated";
     Sleep(500);
-    ASSERT_EQ(2u, count(L"started-"));
-    std::set<std::wstring> lines;
-    for (const auto& f : files(L"started-")) {
-        lines.insert(readUtf16(f));
-    }
+    const auto started = records(L"started-");
+    ASSERT_EQ(2u, started.size());
+    const std::set<std::wstring> lines(started.begin(), started.end());
     EXPECT_EQ((std::set<std::wstring>{expectedLine(L"/normal", L"C:\\first"), expectedLine(L"/fatal", L"C:\\third")}),
               lines);
 
@@ -399,7 +381,7 @@ TEST_F(NotificationLaunchTest, ActiveSessionShowsTheDialogAndDropsANoticeWhileIt
     Substitutes substitutes(&session, nullptr);
     LaunchThread first([&] { launch::notifyActiveUser(L"C:\\Program", L""); });
     ASSERT_TRUE(waitStarted(1));
-    EXPECT_EQ(expectedLine(L"/normal", L"C:\\Program"), readUtf16(files(L"started-")[0]));
+    EXPECT_EQ(expectedLine(L"/normal", L"C:\\Program"), records(L"started-").at(0));
     launch::notifyActiveUser(L"C:\\Program Files", L"");
     Sleep(500);
     EXPECT_EQ(1u, count(L"started-")) << "the second notice is dropped while the first dialog is open";
