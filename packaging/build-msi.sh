@@ -41,8 +41,10 @@ cp "$here/brimlock.wxs" "$stage/"
 ( cd "$stage" && wixl --arch x86 -D BinDir=. -D Version="$version" -o brimlock.msi brimlock.wxs )
 
 # 3074 = 2 (a program from the Binary table) + 1024 (deferred, in the script) + 2048 (no
-# impersonation: as LocalSystem); its exit code is checked. "$ServiceProgram = 3": the
-# component is being installed locally (also on a major upgrade and on a repair).
+# impersonation: as LocalSystem); its exit code is checked. The command line of a program
+# custom action is formatted when the action is written into the script, so [#brimlock.exe]
+# is the installed program's path. "$ServiceProgram = 3": the component is being installed
+# locally (also on a major upgrade and on a repair).
 eventlog_key='SYSTEM\CurrentControlSet\Services\EventLog\Application\brimlock'
 msibuild "$stage/brimlock.msi" \
     -i "$here/service-config/MsiServiceConfig.idt" \
