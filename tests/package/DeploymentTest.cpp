@@ -268,6 +268,12 @@ protected:
         }
         RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kNeighbourKey, KEY_WOW64_64KEY, 0);
         removeTree(makerFolder());
+        // The installer's logs stay for a failed test (the prefix is made anew each run).
+        if (HasFailure()) {
+            std::printf("installer logs: %s\n", toUtf8(_logs).c_str());
+        } else {
+            removeTree(_logs);
+        }
     }
 
     // Plants C:\Program and expects the running service to rename it to C:\Program1 and
@@ -513,7 +519,6 @@ TEST_F(Deployment, MsiInstallUpgradeRefusedDowngradeRepairVerifyAndUninstall)
     EXPECT_EQ(7u, readMachineValue(kNeighbourKey, L"TypesSupported").number);
     // Files the service renamed are the administrator's to judge: the uninstall keeps them.
     EXPECT_TRUE(fileExists(L"C:\\Program1"));
-    removeTree(_logs);
 }
 
 TEST_F(Deployment, ScScriptsCreateTheEntryAsThePackageDoesAndRemoveIt)
