@@ -28,7 +28,14 @@ endfunction()
 # message table resource of the target, with Unicode texts.
 function(brimlock_message_table target mc)
     if(MSVC)
-        find_program(BRIMLOCK_MC NAMES mc mc.exe DOC "the Windows SDK's message compiler")
+        # mc.exe sits beside rc.exe in the Windows SDK's bin folder, which a Visual Studio
+        # generator does not put on the path.
+        get_filename_component(rc_dir "${CMAKE_RC_COMPILER}" DIRECTORY)
+        set(program_files_x86 "ProgramFiles(x86)")
+        set(kits "$ENV{${program_files_x86}}/Windows Kits/10/bin")
+        find_program(BRIMLOCK_MC NAMES mc mc.exe
+                     HINTS "${rc_dir}" "${kits}/${CMAKE_VS_WINDOWS_TARGET_PLATFORM_VERSION}/x86" "${kits}/x86"
+                     DOC "the Windows SDK's message compiler")
     else()
         string(REGEX REPLACE "windres$" "windmc" windmc_guess "${CMAKE_RC_COMPILER}")
         find_program(BRIMLOCK_MC NAMES ${windmc_guess} i686-w64-mingw32-windmc windmc
