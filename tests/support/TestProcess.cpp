@@ -58,6 +58,21 @@ ProcessResult runProcess(const std::wstring& commandLine, DWORD timeoutMs, bool 
     return result;
 }
 
+StartedProcess startProcess(const std::wstring& commandLine)
+{
+    StartedProcess started;
+    std::wstring writable = commandLine;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (CreateProcessW(nullptr, &writable[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+        started.process.reset(info.hProcess);
+        CloseHandle(info.hThread);
+        started.processId = info.dwProcessId;
+    }
+    return started;
+}
+
 std::wstring quoteArgument(const std::wstring& argument)
 {
     if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {

@@ -1,6 +1,8 @@
 #pragma once
 // Starting helper programs from a test and collecting what they did.
 
+#include "_win32/UniqueHandle.h"
+
 #include <windows.h>
 
 #include <string>
@@ -18,6 +20,15 @@ struct ProcessResult {
 // Runs `commandLine` (CreateProcessW rules), waits at most `timeoutMs`, and terminates
 // the process if it is still running then.
 ProcessResult runProcess(const std::wstring& commandLine, DWORD timeoutMs, bool captureOutput = false);
+
+// A process started and left running: the caller waits for it, or ends it, by its handle.
+struct StartedProcess {
+    Corvane::Orlin::UniqueHandle process; // empty when CreateProcessW failed
+    DWORD processId = 0;
+};
+
+// Starts `commandLine` (CreateProcessW rules) without waiting for it.
+StartedProcess startProcess(const std::wstring& commandLine);
 
 // Quotes one argument by the rules CommandLineToArgvW reads back.
 std::wstring quoteArgument(const std::wstring& argument);
