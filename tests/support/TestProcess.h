@@ -1,6 +1,8 @@
 #pragma once
 // Starting helper programs from a test and collecting what they did.
 
+#include "_model/_service/UnquotedCommandLine.h"
+
 #include <windows.h>
 
 #include <string>
@@ -19,7 +21,9 @@ struct ProcessResult {
 // the process if it is still running then.
 ProcessResult runProcess(const std::wstring& commandLine, DWORD timeoutMs, bool captureOutput = false);
 
-// Quotes one argument by the rules CommandLineToArgvW reads back.
-std::wstring quoteArgument(const std::wstring& argument);
+// Quotes one argument by the rules CommandLineToArgvW reads back: the product's own
+// quoting (the commands of the report of unquoted registrations), so that every test that
+// builds a command line with it checks it against the real split as well.
+using tamselsvc::model::service::quoteArgument;
 
 } // namespace brimlock_test
