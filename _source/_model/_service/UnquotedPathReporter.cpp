@@ -79,10 +79,13 @@ public:
         if (!isUnquotedWithSpaces(search)) {
             return true;
         }
-        ++counts.found;
         std::wstring key = placeOf(registration) + L'\n' + registration.name + L'\n' + registration.value;
         const bool reportedBefore = _reportedBefore.count(key) != 0;
-        found.insert(std::move(key));
+        // A key listed while it changes can be visited twice in one scan: once is enough.
+        if (!found.insert(std::move(key)).second) {
+            return true;
+        }
+        ++counts.found;
         if (!reportedBefore) {
             report(registration, search);
             ++counts.reported;
