@@ -15,6 +15,7 @@ struct ConfigurationCache {
     bool loaded = false;
     bool shouldOutputToEventlog = false;
     bool shouldOutputToDebugView = false;
+    bool shouldReportUnquotedPaths = false;
 } s_cache;
 
 bool switchIsOn(const wchar_t* name)
@@ -54,10 +55,12 @@ OutputSettings::OutputSettings(std::wstring serviceName)
     if (!s_cache.loaded) {
         s_cache.shouldOutputToEventlog = switchIsOn(kShouldOutputToEventlog);
         s_cache.shouldOutputToDebugView = switchIsOn(kShouldOutputToDebugView);
+        s_cache.shouldReportUnquotedPaths = switchIsOn(kShouldReportUnquotedPaths);
         s_cache.loaded = true;
     }
     _shouldOutputToEventlog = s_cache.shouldOutputToEventlog;
     _shouldOutputToDebugView = s_cache.shouldOutputToDebugView;
+    _shouldReportUnquotedPaths = s_cache.shouldReportUnquotedPaths;
     if (_shouldOutputToDebugView) {
         g_outputToDebugView = true;
     }

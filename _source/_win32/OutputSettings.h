@@ -1,7 +1,8 @@
 #pragma once
 // The service object's own outlets: an event source registered under the service name,
-// and the two registry switches. The first OutputSettings of the process reads the
-// registry; later ones take the cached switches (and register their own source).
+// and the registry switches (its own records, the diagnostic log, the report of unquoted
+// registrations). The first OutputSettings of the process reads the registry; later ones
+// take the cached switches (and register their own source).
 // Constructing one with "ShouldOutputToDebugView" = 1 switches the diagnostic log on for
 // the whole process; nothing switches it off.
 
@@ -33,6 +34,8 @@ public:
     HANDLE eventSource() const { return _eventSource.get(); }
     bool shouldOutputToEventlog() const { return _shouldOutputToEventlog; }
     bool shouldOutputToDebugView() const { return _shouldOutputToDebugView; }
+    // "ShouldReportUnquotedPaths": the report of unquoted registrations (UnquotedPathReport).
+    bool shouldReportUnquotedPaths() const { return _shouldReportUnquotedPaths; }
 
     // Transitional, for the tests that still set the seam by hand (the watcher's): puts
     // `fn` in force through outputSettingsPorts until the next call; nullptr ends it. New
@@ -43,6 +46,7 @@ private:
     UniqueEventSource _eventSource;
     bool _shouldOutputToEventlog = false;
     bool _shouldOutputToDebugView = false;
+    bool _shouldReportUnquotedPaths = false;
 };
 
 }} // namespace Corvane::Orlin

@@ -26,6 +26,7 @@ namespace {
 
 constexpr wchar_t kEventlog[] = L"ShouldOutputToEventlog";
 constexpr wchar_t kDebugView[] = L"ShouldOutputToDebugView";
+constexpr wchar_t kUnquoted[] = L"ShouldReportUnquotedPaths";
 constexpr DWORD kUntouched = 0xABCD1234;
 
 bool prefixIs64Bit()
@@ -149,16 +150,16 @@ TEST_F(Configuration, ASwitchIsOnOnlyForTheDwordOne)
         {"missing key", [&](const wchar_t*) { ConfigKey::removeEverywhere(); return LSTATUS(ERROR_SUCCESS); }, false},
     };
     for (const auto& c : cases) {
-        for (const wchar_t* name : {kEventlog, kDebugView}) {
+        for (const wchar_t* name : {kEventlog, kDebugView, kUnquoted}) {
             ConfigKey::removeEverywhere();
             Corvane::Orlin::ResetConfigurationCacheForTesting();
             Corvane::Orlin::g_outputToDebugView = false;
             ASSERT_EQ(ERROR_SUCCESS, c.set(name)) << c.what;
             OutputSettings settings(L"tamselsvc");
-            const bool isEventlog = name == kEventlog;
-            EXPECT_EQ(c.on && isEventlog, settings.shouldOutputToEventlog()) << c.what;
-            EXPECT_EQ(c.on && !isEventlog, settings.shouldOutputToDebugView()) << c.what;
-            EXPECT_EQ(c.on && !isEventlog, Corvane::Orlin::g_outputToDebugView.load())
+            EXPECT_EQ(c.on && name == kEventlog, settings.shouldOutputToEventlog()) << c.what;
+            EXPECT_EQ(c.on && name == kDebugView, settings.shouldOutputToDebugView()) << c.what;
+            EXPECT_EQ(c.on && name == kUnquoted, settings.shouldReportUnquotedPaths()) << c.what;
+            EXPECT_EQ(c.on && name == kDebugView, Corvane::Orlin::g_outputToDebugView.load())
                 << c.what << ": the diagnostic log follows ShouldOutputToDebugView only";
         }
     }
@@ -173,9 +174,11 @@ TEST_F(Configuration, TheRegistryIsReadOncePerProcess)
 
     ASSERT_EQ(ERROR_SUCCESS, key.setDword(kEventlog, 0));
     ASSERT_EQ(ERROR_SUCCESS, key.setDword(kDebugView, 1));
+    ASSERT_EQ(ERROR_SUCCESS, key.setDword(kUnquoted, 1));
     OutputSettings second(L"tamselsvc");
     EXPECT_TRUE(second.shouldOutputToEventlog()) << "the second takes the cached switches";
     EXPECT_FALSE(second.shouldOutputToDebugView());
+    EXPECT_FALSE(second.shouldReportUnquotedPaths());
     EXPECT_FALSE(Corvane::Orlin::g_outputToDebugView.load());
     // Each registers a source of its own; Wine's stub hands out one constant handle, so
     // the two registrations are counted on Wine's debug channel (eventlog_channel.sh).
@@ -187,6 +190,7 @@ TEST_F(Configuration, TheRegistryIsReadOncePerProcess)
     OutputSettings third(L"tamselsvc");
     EXPECT_FALSE(third.shouldOutputToEventlog());
     EXPECT_TRUE(third.shouldOutputToDebugView());
+    EXPECT_TRUE(third.shouldReportUnquotedPaths());
     EXPECT_TRUE(Corvane::Orlin::g_outputToDebugView.load());
 }
 

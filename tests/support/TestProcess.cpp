@@ -73,31 +73,4 @@ StartedProcess startProcess(const std::wstring& commandLine)
     return started;
 }
 
-std::wstring quoteArgument(const std::wstring& argument)
-{
-    if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
-        return argument;
-    }
-    std::wstring quoted = L"\"";
-    for (auto it = argument.begin();; ++it) {
-        size_t backslashes = 0;
-        while (it != argument.end() && *it == L'\\') {
-            ++it;
-            ++backslashes;
-        }
-        if (it == argument.end()) {
-            quoted.append(backslashes * 2, L'\\');
-            break;
-        }
-        if (*it == L'"') {
-            quoted.append(backslashes * 2 + 1, L'\\');
-        } else {
-            quoted.append(backslashes, L'\\');
-        }
-        quoted.push_back(*it);
-    }
-    quoted.push_back(L'"');
-    return quoted;
-}
-
 } // namespace brimlock_test

@@ -2,6 +2,7 @@
 // Starting helper programs from a test and collecting what they did.
 
 #include "_win32/UniqueHandle.h"
+#include "_model/_service/UnquotedCommandLine.h"
 
 #include <windows.h>
 
@@ -30,7 +31,9 @@ struct StartedProcess {
 // Starts `commandLine` (CreateProcessW rules) without waiting for it.
 StartedProcess startProcess(const std::wstring& commandLine);
 
-// Quotes one argument by the rules CommandLineToArgvW reads back.
-std::wstring quoteArgument(const std::wstring& argument);
+// Quotes one argument by the rules CommandLineToArgvW reads back: the product's own
+// quoting (the commands of the report of unquoted registrations), so that every test that
+// builds a command line with it checks it against the real split as well.
+using tamselsvc::model::service::quoteArgument;
 
 } // namespace brimlock_test

@@ -33,8 +33,9 @@ public:
     // controls write their name to the diagnostic log. The event data is never read.
     DWORD HandleControl(DWORD control, DWORD eventType, LPVOID eventData, SERVICE_STATUS& status) override;
     // Worker thread: the service folder (made current), the first full check, then the
-    // watchers until `stopEvent`. 0 after a stop; 3 when no candidate table is chosen. An
-    // error raised by the first check is logged and the watchers start all the same.
+    // watchers until `stopEvent`, and beside them the report of unquoted registrations when
+    // it is switched on. 0 after a stop; 3 when no candidate table is chosen. An error
+    // raised by the first check is logged and the watchers start all the same.
     DWORD Run(HANDLE stopEvent) override;
 
     // A copy of `name`; the arguments are ignored.
