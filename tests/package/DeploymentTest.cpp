@@ -483,7 +483,7 @@ TEST_F(Deployment, MsiInstallUpgradeRefusedDowngradeRepairVerifyAndUninstall)
     const std::string folder = toUtf8(productFolder());
     const std::string next = toUtf8(nextVersion);
     EXPECT_EQ(0u, countStartingWith(lines, "FAILED:")) << verified.output;
-    EXPECT_EQ(11u, countStartingWith(lines, "ok: ")) << verified.output;
+    EXPECT_EQ(12u, countStartingWith(lines, "ok: ")) << verified.output;
     EXPECT_TRUE(hasLine(lines, "ok: tamselsvc is RUNNING")) << verified.output;
     EXPECT_TRUE(hasLine(lines, "ok: image path \"" + folder + "\\brimlock.exe\" is quoted")) << verified.output;
     EXPECT_TRUE(hasLine(lines, "ok: brimlock.exe version " + next + ".0 in " + folder)) << verified.output;
@@ -491,6 +491,7 @@ TEST_F(Deployment, MsiInstallUpgradeRefusedDowngradeRepairVerifyAndUninstall)
     EXPECT_TRUE(hasLine(lines, "ok: event source brimlock registered for " + folder + "\\brimlock.exe"))
         << verified.output;
     EXPECT_TRUE(hasLine(lines, "ok: ShouldOutputToEventlog is off (not set)")) << verified.output;
+    EXPECT_TRUE(hasLine(lines, "ok: ShouldReportUnquotedPaths is off (not set)")) << verified.output;
     // The first free number: C:\Program1 of the renames above is taken.
     EXPECT_EQ(1u, countStartingWith(lines, "ok: the service renamed C:\\Program.brimlock-verify to "
                                            "C:\\Program2.brimlock-verify within "))
@@ -508,7 +509,7 @@ TEST_F(Deployment, MsiInstallUpgradeRefusedDowngradeRepairVerifyAndUninstall)
     lines = linesOf(verified.output);
     EXPECT_EQ(1u, countStartingWith(lines, "FAILED:")) << verified.output;
     EXPECT_TRUE(hasLine(lines, "FAILED: tamselsvc is not RUNNING (state STOPPED)")) << verified.output;
-    EXPECT_EQ(9u, countStartingWith(lines, "ok: ")) << verified.output;
+    EXPECT_EQ(10u, countStartingWith(lines, "ok: ")) << verified.output;
 
     ProcessResult uninstall = msiexec(L"/x " + quoteArgument(nextPackage), L"uninstall.log");
     ASSERT_TRUE(uninstall.finished);
@@ -605,10 +606,16 @@ TEST_F(Deployment, GroupPolicyTemplateTurnsEachSwitchOnAndOff)
     const Observation ownRecords = [&](DWORD) {
         return log.waitFor("trace:eventlog:ReportEventW L\"Error ReadDirectoryChangesW (%d)\\n\"", 3000);
     };
+    // The report's summary record, written after the first check of every start.
+    const Observation unquotedPathReport = [&](DWORD) {
+        return log.waitFor("trace:eventlog:ReportEventW L\"Program registrations were checked", 3000);
+    };
     const struct {
         const wchar_t* valueName;
         Observation shows;
-    } switches[] = {{L"ShouldOutputToDebugView", diagnosticLines}, {L"ShouldOutputToEventlog", ownRecords}};
+    } switches[] = {{L"ShouldOutputToDebugView", diagnosticLines},
+                    {L"ShouldOutputToEventlog", ownRecords},
+                    {L"ShouldReportUnquotedPaths", unquotedPathReport}};
 
     ASSERT_EQ(std::size(switches), policies.size()) << "each policy needs its observation here";
     for (const auto& policy : policies) {
