@@ -1,8 +1,9 @@
-// listMatchingFiles (declared in Countermeasure.h): one non-recursive enumeration of a
-// folder with FindFirstFileExW.
+// listMatchingFiles and listCandidateFolder (declared in Countermeasure.h): one
+// non-recursive enumeration of a folder with FindFirstFileExW.
 #include "_model/_service/Countermeasure.h"
 
 #include "_model/_service/NameRules.h"
+#include "_model/_service/PathForms.h"
 #include "_win32/UniqueHandle.h"
 
 #include <system_error>
@@ -50,7 +51,7 @@ void checkFailedSearch(const std::wstring& folder, DWORD searchError)
 // target is missing is not.
 bool isFolderFollowingLinks(const std::wstring& path)
 {
-    UniqueFile target(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+    UniqueFile target(CreateFileW(extendedPathOf(path).c_str(), FILE_READ_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!target) {
@@ -80,25 +81,21 @@ bool isDotEntry(const wchar_t* name)
     return (name[0] == L'.' && name[1] == L'\0') || (name[0] == L'.' && name[1] == L'.' && name[2] == L'\0');
 }
 
-} // namespace
-
-std::vector<std::wstring> listMatchingFiles(const std::wstring& folder, const PathPredicate& predicate)
+// Calls `visit` with the full path and the find data of every entry of the folder but "."
+// and "..", in enumeration order. Nothing when there is no folder.
+template <typename Visit>
+void forEachEntry(const std::wstring& folder, Visit visit)
 {
-    std::vector<std::wstring> matches;
     WIN32_FIND_DATAW entry;
     UniqueFindHandle search(FindFirstFileExW(joinPath(folder, L"*").c_str(), FindExInfoBasic, &entry,
                                              FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
     if (!search) {
         checkFailedSearch(folder, GetLastError());
-        return matches;
+        return;
     }
     for (;;) {
         if (!isDotEntry(entry.cFileName)) {
-            std::wstring path = joinPath(folder, entry.cFileName);
-            // The predicate first: only a matching entry costs a look through its link.
-            if (predicate(path) && !isFolder(entry, path)) {
-                matches.push_back(std::move(path));
-            }
+            visit(joinPath(folder, entry.cFileName), entry);
         }
         if (!FindNextFileW(search.get(), &entry)) {
             const DWORD error = GetLastError();
@@ -108,7 +105,35 @@ std::vector<std::wstring> listMatchingFiles(const std::wstring& folder, const Pa
             raise(error, "cannot advance the folder enumeration");
         }
     }
+}
+
+} // namespace
+
+std::vector<std::wstring> listMatchingFiles(const std::wstring& folder, const PathPredicate& predicate)
+{
+    std::vector<std::wstring> matches;
+    forEachEntry(folder, [&](std::wstring&& path, const WIN32_FIND_DATAW& entry) {
+        // The predicate first: only a matching entry costs a look through its link.
+        if (predicate(path) && !isFolder(entry, path)) {
+            matches.push_back(std::move(path));
+        }
+    });
     return matches;
+}
+
+FolderListing listCandidateFolder(const std::wstring& folder, const PathPredicate& offending,
+                                  const PathPredicate& takesAName)
+{
+    FolderListing listing;
+    forEachEntry(folder, [&](std::wstring&& path, const WIN32_FIND_DATAW& entry) {
+        if (takesAName(path)) {
+            listing.takenNames.insert(lowerStemOfPath(path));
+        }
+        if (offending(path) && !isFolder(entry, path)) {
+            listing.offending.push_back(std::move(path));
+        }
+    });
+    return listing;
 }
 
 }}} // namespace tamselsvc::model::service
