@@ -65,8 +65,10 @@ TEST(ListMatchingFiles, LinkedFoldersAreSkippedAndLinkedFilesKept)
     EXPECT_NE(seen.end(), std::find(seen.begin(), seen.end(), folder + L"\\realfile")) << "one backslash added";
     EXPECT_EQ(seen.end(), std::find(seen.begin(), seen.end(), folder + L"\\.")) << "no dot entries";
 
-    // The same listing for a pass: the files for the check, and every entry's name as taken.
-    const FolderListing listing = listCandidateFolder(folder, all, all);
+    // The same listing for a pass: the files for the check (folders behind links skipped as
+    // above), and the name of every entry that holds a stem, folders and links too.
+    const FolderListing listing = listCandidateFolder(
+        folder, {L"done", L"filelink", L"realfile", L"realdir", L"dirlink"}, {L"real", L"link", L"done"});
     std::vector<std::wstring> offending = listing.offending;
     std::sort(offending.begin(), offending.end());
     EXPECT_EQ(expected, offending);

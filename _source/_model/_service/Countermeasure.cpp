@@ -179,6 +179,7 @@ FileHandling renameListedFile(const std::wstring& path, std::unordered_set<std::
         }
         error = entry.renameTo(newPath);
     } while (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS);
+    entry.close(); // others may use the file (under its new name) from here on
 
     if (error == 0) {
         s_handled.forget(path);
@@ -275,14 +276,24 @@ void actOnOutcome(const std::wstring& path, const FileHandling& handling)
     }
 }
 
+// The lower-cased stems of the row's candidates.
+std::vector<std::wstring> rowStems(const CandidateFolder& row)
+{
+    std::vector<std::wstring> stems;
+    for (const std::wstring& file : row.files) {
+        stems.push_back(lowerStemOfPath(file));
+    }
+    return stems;
+}
+
+// The lower-cased stems of every candidate of the table, in table order.
 std::vector<std::wstring> candidateStems(const CandidateTable* table)
 {
     std::vector<std::wstring> stems;
     if (table) {
         for (const CandidateFolder& row : *table) {
-            for (const std::wstring& file : row.files) {
-                stems.push_back(lowerStemOfPath(file));
-            }
+            const std::vector<std::wstring> ofRow = rowStems(row);
+            stems.insert(stems.end(), ofRow.begin(), ofRow.end());
         }
     }
     return stems;
@@ -297,11 +308,7 @@ bool stopRequested(HANDLE stopEvent)
 
 PathPredicate sameStemAsCandidate(const CandidateFolder& row)
 {
-    std::vector<std::wstring> stems;
-    for (const std::wstring& file : row.files) {
-        stems.push_back(lowerStemOfPath(file));
-    }
-    return [stems](const std::wstring& path) { return stemEqualsAny(path, stems); };
+    return [stems = rowStems(row)](const std::wstring& path) { return stemEqualsAny(path, stems); };
 }
 
 PathPredicate stemContainsCandidate(std::vector<std::wstring> lowerStems)
@@ -318,9 +325,7 @@ void notifyFatal(const std::wstring& filePath)
 RenameOutcome renameOffendingFile(const std::wstring& path)
 {
     std::lock_guard<Corvane::Orlin::SrwLock> pass(s_passLock);
-    const PathPredicate none = [](const std::wstring&) { return false; };
-    FolderListing listing = listCandidateFolder(parentOf(path), none,
-                                                stemContainsCandidate(candidateStems(g_activeCandidates.load())));
+    FolderListing listing = listCandidateFolder(parentOf(path), {}, candidateStems(g_activeCandidates.load()));
     return renameListedFile(path, listing.takenNames).outcome;
 }
 
@@ -331,13 +336,13 @@ int checkAllCandidates(HANDLE stopEvent)
         return 1;
     }
     std::lock_guard<Corvane::Orlin::SrwLock> pass(s_passLock);
-    const PathPredicate takesAName = stemContainsCandidate(candidateStems(table));
+    const std::vector<std::wstring> allStems = candidateStems(table);
     for (const CandidateFolder& row : *table) {
         if (stopRequested(stopEvent)) {
             LogDebugA("Check ended early: the service stops");
             return 0;
         }
-        FolderListing listing = listCandidateFolder(row.folder, sameStemAsCandidate(row), takesAName);
+        FolderListing listing = listCandidateFolder(row.folder, rowStems(row), allStems);
         s_handled.keepOnlyListed(row.folder, listing.offending);
         for (const std::wstring& path : listing.offending) {
             if (stopRequested(stopEvent)) {

@@ -76,17 +76,19 @@ RenameOutcome renameOffendingFile(const std::wstring& path);
 // entry is a folder, raises std::system_error.
 std::vector<std::wstring> listMatchingFiles(const std::wstring& folder, const PathPredicate& predicate);
 
-// One enumeration of a candidate folder for a pass.
+// One enumeration of a candidate folder for a pass. `rowStems` and `allStems` are
+// lower-cased stems: those of the folder's own candidates, and those of every candidate of
+// the table (which include the former).
 struct FolderListing {
-    // As listMatchingFiles(folder, offending) would give them.
+    // As listMatchingFiles(folder, sameStemAsCandidate(row)) would give them.
     std::vector<std::wstring> offending;
-    // The lower-cased stems of every entry, folders and links included, that `takesAName`
-    // accepts: the numbered names the name search must not use.
+    // The lower-cased stems of every entry, folders and links included, that contain one of
+    // `allStems`: the numbered names the name search must not use.
     std::unordered_set<std::wstring> takenNames;
 };
 // Failures as for listMatchingFiles.
-FolderListing listCandidateFolder(const std::wstring& folder, const PathPredicate& offending,
-                                  const PathPredicate& takesAName);
+FolderListing listCandidateFolder(const std::wstring& folder, const std::vector<std::wstring>& rowStems,
+                                  const std::vector<std::wstring>& allStems);
 
 // True for a path whose lower-cased stem equals that of one of `row.files`.
 PathPredicate sameStemAsCandidate(const CandidateFolder& row);

@@ -6,6 +6,7 @@
 #include "_model/_service/PathForms.h"
 #include "_win32/UniqueHandle.h"
 
+#include <algorithm>
 #include <system_error>
 
 namespace tamselsvc { namespace model { namespace service {
@@ -81,8 +82,8 @@ bool isDotEntry(const wchar_t* name)
     return (name[0] == L'.' && name[1] == L'\0') || (name[0] == L'.' && name[1] == L'.' && name[2] == L'\0');
 }
 
-// Calls `visit` with the full path and the find data of every entry of the folder but "."
-// and "..", in enumeration order. Nothing when there is no folder.
+// Calls `visit` with the find data of every entry of the folder but "." and "..", in
+// enumeration order. Nothing when there is no folder.
 template <typename Visit>
 void forEachEntry(const std::wstring& folder, Visit visit)
 {
@@ -95,7 +96,7 @@ void forEachEntry(const std::wstring& folder, Visit visit)
     }
     for (;;) {
         if (!isDotEntry(entry.cFileName)) {
-            visit(joinPath(folder, entry.cFileName), entry);
+            visit(entry);
         }
         if (!FindNextFileW(search.get(), &entry)) {
             const DWORD error = GetLastError();
@@ -112,7 +113,8 @@ void forEachEntry(const std::wstring& folder, Visit visit)
 std::vector<std::wstring> listMatchingFiles(const std::wstring& folder, const PathPredicate& predicate)
 {
     std::vector<std::wstring> matches;
-    forEachEntry(folder, [&](std::wstring&& path, const WIN32_FIND_DATAW& entry) {
+    forEachEntry(folder, [&](const WIN32_FIND_DATAW& entry) {
+        std::wstring path = joinPath(folder, entry.cFileName);
         // The predicate first: only a matching entry costs a look through its link.
         if (predicate(path) && !isFolder(entry, path)) {
             matches.push_back(std::move(path));
@@ -121,15 +123,23 @@ std::vector<std::wstring> listMatchingFiles(const std::wstring& folder, const Pa
     return matches;
 }
 
-FolderListing listCandidateFolder(const std::wstring& folder, const PathPredicate& offending,
-                                  const PathPredicate& takesAName)
+FolderListing listCandidateFolder(const std::wstring& folder, const std::vector<std::wstring>& rowStems,
+                                  const std::vector<std::wstring>& allStems)
 {
     FolderListing listing;
-    forEachEntry(folder, [&](std::wstring&& path, const WIN32_FIND_DATAW& entry) {
-        if (takesAName(path)) {
-            listing.takenNames.insert(lowerStemOfPath(path));
+    forEachEntry(folder, [&](const WIN32_FIND_DATAW& entry) {
+        // Most entries of a busy folder name nothing of the kind: they cost no string.
+        if (!nameMayContainAny(entry.cFileName, allStems)) {
+            return;
         }
-        if (offending(path) && !isFolder(entry, path)) {
+        std::wstring path = joinPath(folder, entry.cFileName);
+        std::wstring stem = lowerStemOfPath(path);
+        const bool offending = std::find(rowStems.begin(), rowStems.end(), stem) != rowStems.end();
+        if (std::any_of(allStems.begin(), allStems.end(),
+                        [&](const std::wstring& s) { return stem.find(s) != std::wstring::npos; })) {
+            listing.takenNames.insert(std::move(stem));
+        }
+        if (offending && !isFolder(entry, path)) {
             listing.offending.push_back(std::move(path));
         }
     });

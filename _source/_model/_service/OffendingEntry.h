@@ -52,6 +52,9 @@ public:
     // Unreachable return ERROR_INVALID_FUNCTION.
     DWORD renameTo(const std::wstring& newPath);
 
+    // Gives the entry back to others (it cannot be renamed through this object any more).
+    void close() noexcept { _handle.reset(); }
+
 private:
     DWORD renameThroughHandle(const std::wstring& newPath);
     DWORD renameByPath(const std::wstring& newPath);
