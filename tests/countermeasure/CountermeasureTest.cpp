@@ -7,7 +7,9 @@
 
 #include "_model/_service/Countermeasure.h"
 #include "_model/_service/MessageStrings.h"
+#include "_model/_service/PathForms.h"
 #include "_model/_service/RenameError.h"
+#include "_model/_service/RestartList.h"
 #include "_process/NotificationLaunch.h"
 #include "_win32/ReportAppEvent.h"
 #include "_win32/UniqueHandle.h"
@@ -698,6 +700,27 @@ TEST_F(Countermeasure, RenameErrorDescriptionKeepsEveryCharacterOfTheNames)
     const auto added = addedOperations(_pendingBefore);
     ASSERT_EQ(1u, added.size());
     EXPECT_EQ(L"\\??\\C:\\Program1.\x65E5\x672C", added[0].second);
+}
+
+// What the restart list counts as "there already": the same source and target in NT form,
+// with or without the "!" of a replacing rename; a deletion only as a deletion.
+TEST(RestartList, AnOperationIsThereOnlyWhenSourceAndTargetAreTheSame)
+{
+    EXPECT_EQ(L"\\\\?\\C:\\Program.", extendedPathOf(L"C:\\Program."));
+    EXPECT_EQ(L"\\??\\C:\\Program.", ntPathOf(L"C:\\Program."));
+    EXPECT_EQ(L"\\\\?\\UNC\\server\\share\\Program", extendedPathOf(L"\\\\server\\share/Program"));
+    EXPECT_EQ(L"\\??\\UNC\\server\\share\\Program", ntPathOf(L"\\\\server\\share\\Program"));
+    EXPECT_EQ(L"\\\\?\\C:\\x", extendedPathOf(L"\\\\?\\C:\\x")) << "already extended";
+
+    // As the value holds them: pairs, then the list's own empty string.
+    const auto operations = restartOperations({L"\\??\\C:\\a", L"!\\??\\C:\\a1", L"\\??\\C:\\b", L"", L""});
+    ASSERT_EQ(2u, operations.size());
+    EXPECT_TRUE(holdsRestartOperation(operations, L"\\??\\C:\\a", L"\\??\\C:\\a1")) << "a replacing rename";
+    EXPECT_FALSE(holdsRestartOperation(operations, L"\\??\\C:\\a", L"\\??\\C:\\a2"));
+    EXPECT_FALSE(holdsRestartOperation(operations, L"\\??\\C:\\a", L"")) << "a rename is no deletion";
+    EXPECT_TRUE(holdsRestartOperation(operations, L"\\??\\C:\\b", L""));
+    EXPECT_FALSE(holdsRestartOperation(operations, L"\\??\\C:\\b", L"\\??\\C:\\b1"));
+    EXPECT_FALSE(holdsRestartOperation(operations, L"\\??\\C:\\B", L"")) << "exact";
 }
 
 namespace {

@@ -449,9 +449,17 @@ TEST_F(ServiceWorkTest, AFolderThatCannotBeWatchedStopsTheServiceWithCode4)
     HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     auto service = std::make_shared<TamselService>(L"tamselsvc");
 
-    const DWORD start = GetTickCount();
-    EXPECT_EQ(TamselService::kRunCannotWatch, service->Run(never));
-    EXPECT_LT(GetTickCount() - start, 3000u);
+    std::atomic<bool> returned{false};
+    DWORD result = 0;
+    std::thread worker([&] {
+        result = service->Run(never);
+        returned = true;
+    });
+    const bool inTime = brimlock_test::waitUntil([&] { return returned.load(); }, 3s);
+    SetEvent(never); // a Run that waits for a stop is let go
+    worker.join();
+    EXPECT_TRUE(inTime) << "Run went on as if the folder were watched";
+    EXPECT_EQ(TamselService::kRunCannotWatch, result);
     model::SetServiceControlCallsForTesting(nullptr);
     CloseHandle(never);
     EXPECT_EQ(1, g_stopRequests.load()) << "the service asks to be stopped";
