@@ -1,12 +1,11 @@
 #include "_process/ChildProcess.h"
 
+#include "_process/CommandLineFormat.h"
 #include "_win32/ErrorText.h"
 #include "_win32/LogDebug.h"
-#include "_win32/UniqueHandle.h"
 
 #include <userenv.h>
 
-#include <functional>
 #include <utility>
 
 namespace Corvane { namespace Orlin {
@@ -18,14 +17,6 @@ void logFailure(const char* message, DWORD errorCode)
 {
     LogDebugA("%s", message);
     LogErrorLineA(errorCode);
-}
-
-void closeIfOpen(HANDLE& handle)
-{
-    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
-        ::CloseHandle(handle);
-    }
-    handle = nullptr;
 }
 
 // An environment block from CreateEnvironmentBlock, destroyed through the same seam.
@@ -48,14 +39,6 @@ private:
     LPVOID _block = nullptr;
 };
 
-// The child's three pipe ends: the parent closes its copies once the create call is done,
-// whatever its outcome.
-struct ChildPipeEnds {
-    UniqueHandle stdIn;
-    UniqueHandle stdOut;
-    UniqueHandle stdErr;
-};
-
 } // namespace
 
 ChildProcess::ChildProcess(const std::wstring& program, const std::wstring& arguments)
@@ -72,10 +55,7 @@ ChildProcess::ChildProcess(const std::wstring& program, const std::wstring& argu
 ChildProcess::~ChildProcess()
 {
     LogDebugA("~ChildProcess %p", static_cast<void*>(this));
-    closeIfOpen(_process);
-    closeIfOpen(_thread);
-    closeIfOpen(_stdOutRead);
-    closeIfOpen(_stdInWrite);
+    // The owners close the process, thread and pipe handles.
 }
 
 void ChildProcess::setCommandLine(const wchar_t* program, const wchar_t* arguments)
@@ -96,44 +76,43 @@ void ChildProcess::setCommandLine(const std::wstring& program, const std::wstrin
 
 HANDLE ChildProcess::getProcessHandle()
 {
-    return _process;
+    return _process.get();
 }
 
 HANDLE ChildProcess::getThreadHandle()
 {
-    return _thread;
+    return _thread.get();
 }
 
 HANDLE ChildProcess::getStdOutReadHandle()
 {
-    return _stdOutRead;
+    return _stdOutRead.get();
 }
 
 HANDLE ChildProcess::getStdInWriteHandle()
 {
-    return _stdInWrite;
+    return _stdInWrite.get();
 }
 
 HANDLE ChildProcess::getHandle()
 {
-    return _process;
+    return _process.get();
 }
 
 std::wstring ChildProcess::commandLine() const
 {
-    if (_arguments.empty()) {
-        return _program;
-    }
-    return L"\"" + _program + L"\" " + _arguments;
+    return formatCommandLine(_program, _arguments);
 }
 
-bool ChildProcess::_prepareConnectingConsoleIo(HANDLE* childStdIn, HANDLE* childStdOut, HANDLE* childStdErr)
+bool ChildProcess::_prepareConnectingConsoleIo(ConsoleIoPipes& pipes)
 {
     SECURITY_ATTRIBUTES inheritable{};
     inheritable.nLength = sizeof(inheritable);
     inheritable.lpSecurityDescriptor = nullptr;
     inheritable.bInheritHandle = TRUE;
 
+    // The inheritable originals of the parent's ends close when this returns; only
+    // copies that the child cannot inherit are kept.
     UniqueHandle inRead, inWrite, outRead, outWrite, inWriteCopy, outReadCopy, errWrite;
     if (!_api->CreatePipe(inRead.put(), inWrite.put(), &inheritable, 0)) {
         LogDebugA("ChildProcess::_prepareConnectingConsoleIo: CreatePipe(in) failed.");
@@ -156,143 +135,90 @@ bool ChildProcess::_prepareConnectingConsoleIo(HANDLE* childStdIn, HANDLE* child
         LogDebugA("ChildProcess::_prepareConnectingConsoleIo: DuplicateHandle(err) failed.");
         return false;
     }
-    _savedStdInWrite = std::exchange(_stdInWrite, inWriteCopy.release());
-    _savedStdOutRead = std::exchange(_stdOutRead, outReadCopy.release());
-    *childStdIn = inRead.release();
-    *childStdOut = outWrite.release();
-    *childStdErr = errWrite.release();
-    // inWrite and outRead, the inheritable originals of the parent ends, close here.
+    pipes.stdInWrite = std::move(inWriteCopy);
+    pipes.stdOutRead = std::move(outReadCopy);
+    pipes.childStdIn = std::move(inRead);
+    pipes.childStdOut = std::move(outWrite);
+    pipes.childStdErr = std::move(errWrite);
     return true;
 }
 
-void ChildProcess::_restoreSavedConsoleIo()
-{
-    closeIfOpen(_stdInWrite);
-    closeIfOpen(_stdOutRead);
-    _stdInWrite = std::exchange(_savedStdInWrite, nullptr);
-    _stdOutRead = std::exchange(_savedStdOutRead, nullptr);
-}
-
-void ChildProcess::_dropSavedConsoleIo()
-{
-    closeIfOpen(_savedStdInWrite);
-    closeIfOpen(_savedStdOutRead);
-}
-
-void ChildProcess::_adoptProcess(const PROCESS_INFORMATION& info)
-{
-    closeIfOpen(_process);
-    closeIfOpen(_thread);
-    _process = info.hProcess;
-    _thread = info.hThread;
-}
-
-namespace {
-
-// Restores the parent's pipe ends of an earlier start unless the start succeeded, also
-// when an exception passes.
-// The child's ends of the pipes: owned by `child` until the create call is done, and
-// named as the child's standard handles in `startup`.
-void handOverChildPipes(ChildPipeEnds& child, STARTUPINFOW& startup, HANDLE in, HANDLE out, HANDLE err)
-{
-    child.stdIn.reset(in);
-    child.stdOut.reset(out);
-    child.stdErr.reset(err);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = in;
-    startup.hStdOutput = out;
-    startup.hStdError = err;
-}
-
-class ConsoleIoRollback {
-public:
-    explicit ConsoleIoRollback(std::function<void()> undo) : _undo(std::move(undo)) {}
-    ~ConsoleIoRollback()
-    {
-        if (_armed) {
-            _undo();
-        }
-    }
-    ConsoleIoRollback(const ConsoleIoRollback&) = delete;
-    ConsoleIoRollback& operator=(const ConsoleIoRollback&) = delete;
-    void arm() { _armed = true; }
-    void disarm() { _armed = false; }
-
-private:
-    std::function<void()> _undo;
-    bool _armed = false;
-};
-
-} // namespace
-
-bool ChildProcess::startProcess(bool newProcessGroup, bool connectConsoleIo)
+bool ChildProcess::_beginStart(const char* operation, bool connectConsoleIo, std::wstring& commandLine,
+                               ConsoleIoPipes& pipes, STARTUPINFOW& startup)
 {
     if (_program.empty()) {
-        LogDebugA("ChildProcess::startProcess: Command line was not set.");
+        LogDebugA("%s: Command line was not set.", operation);
         return false;
     }
-    LogDebugA("ChildProcess::startProcess: \"%S\" %S", _program.c_str(), _arguments.c_str());
-    std::wstring commandLine = this->commandLine();
+    LogDebugA("%s: \"%S\" %S", operation, _program.c_str(), _arguments.c_str());
+    commandLine = this->commandLine();
 
-    STARTUPINFOW startup{};
+    startup = STARTUPINFOW{};
     startup.cb = sizeof(startup);
-    ChildPipeEnds child;
-    ConsoleIoRollback rollback([this] { _restoreSavedConsoleIo(); });
     if (connectConsoleIo) {
-        HANDLE in = nullptr, out = nullptr, err = nullptr;
-        if (!_prepareConnectingConsoleIo(&in, &out, &err)) {
+        if (!_prepareConnectingConsoleIo(pipes)) {
             return false;
         }
-        rollback.arm();
-        handOverChildPipes(child, startup, in, out, err);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = pipes.childStdIn.get();
+        startup.hStdOutput = pipes.childStdOut.get();
+        startup.hStdError = pipes.childStdErr.get();
     }
+    return true;
+}
 
-    PROCESS_INFORMATION info{};
-    const BOOL created = _api->CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE,
-                                              newProcessGroup ? CREATE_NEW_PROCESS_GROUP : 0, nullptr, nullptr,
-                                              &startup, &info);
+bool ChildProcess::_endStart(BOOL created, const char* failure, const PROCESS_INFORMATION& info,
+                             ConsoleIoPipes& pipes, bool connectConsoleIo, bool newProcessGroup)
+{
     const DWORD error = created ? ERROR_SUCCESS : ::GetLastError();
-    child = ChildPipeEnds();
+    // The child has its own copies now, or there is no child.
+    pipes.childStdIn.reset();
+    pipes.childStdOut.reset();
+    pipes.childStdErr.reset();
     if (!created) {
-        logFailure("ChildProcess::startProcess: CreateProcess failed.", error);
-        return false; // rollback puts the earlier pipe ends back
+        logFailure(failure, error);
+        return false; // the new parent ends close with `pipes`; the earlier ones stay
     }
-    rollback.disarm();
-    _adoptProcess(info);
+    _process.reset(info.hProcess);
+    _thread.reset(info.hThread);
     if (connectConsoleIo) {
-        _dropSavedConsoleIo();
+        _stdInWrite = std::move(pipes.stdInWrite);
+        _stdOutRead = std::move(pipes.stdOutRead);
     }
     _consoleIoConnected = connectConsoleIo;
     _newProcessGroup = newProcessGroup;
     return true;
 }
 
-bool ChildProcess::startProcessAsUser(DWORD flags, bool newProcessGroup, bool connectConsoleIo)
+bool ChildProcess::startProcess(bool newProcessGroup, bool connectConsoleIo)
 {
-    if (_program.empty()) {
-        LogDebugA("ChildProcess::startProcessAsUser: Command line was not set.");
+    std::wstring commandLine;
+    ConsoleIoPipes pipes;
+    STARTUPINFOW startup{};
+    if (!_beginStart("ChildProcess::startProcess", connectConsoleIo, commandLine, pipes, startup)) {
         return false;
     }
-    LogDebugA("ChildProcess::startProcessAsUser: \"%S\" %S", _program.c_str(), _arguments.c_str());
-    std::wstring commandLine = this->commandLine();
+    PROCESS_INFORMATION info{};
+    const BOOL created = _api->CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE,
+                                              newProcessGroup ? CREATE_NEW_PROCESS_GROUP : 0, nullptr, nullptr,
+                                              &startup, &info);
+    return _endStart(created, "ChildProcess::startProcess: CreateProcess failed.", info, pipes, connectConsoleIo,
+                     newProcessGroup);
+}
 
-    // Declared before everything they release, so that they go last: tokens and the
-    // environment block are released on every way out, exceptions included.
+bool ChildProcess::startProcessAsUser(DWORD flags, bool newProcessGroup, bool connectConsoleIo)
+{
+    // Declared first, so that they go last: tokens and the environment block are released
+    // on every way out, exceptions included.
     UniqueHandle userToken;   // from WTSQueryUserToken or OpenProcessToken
     UniqueHandle setAside;    // the user token while its linked token is used
     UniqueHandle duplicate;
     EnvironmentBlock environment(*_api);
+    std::wstring commandLine;
+    ConsoleIoPipes pipes;
     STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    ChildPipeEnds child;
-    ConsoleIoRollback rollback([this] { _restoreSavedConsoleIo(); });
-    if (connectConsoleIo) {
-        HANDLE in = nullptr, out = nullptr, err = nullptr;
-        if (!_prepareConnectingConsoleIo(&in, &out, &err)) {
-            return false;
-        }
-        rollback.arm();
-        handOverChildPipes(child, startup, in, out, err);
+    if (!_beginStart("ChildProcess::startProcessAsUser", connectConsoleIo, commandLine, pipes, startup)) {
+        return false;
     }
 
     const bool sessionZero = (flags & SessionZero) != 0;
@@ -378,32 +304,19 @@ bool ChildProcess::startProcessAsUser(DWORD flags, bool newProcessGroup, bool co
     const BOOL created = _api->CreateProcessAsUserW(duplicate.get(), nullptr, &commandLine[0], nullptr, nullptr,
                                                     TRUE, creationFlags, environment.get(), nullptr, &startup,
                                                     &info);
-    const DWORD error = created ? ERROR_SUCCESS : ::GetLastError();
-    child = ChildPipeEnds();
-    if (!created) {
-        logFailure("CreateProcessAsUser failed", error);
-        return false;
-    }
-    rollback.disarm();
-    _adoptProcess(info);
-    if (connectConsoleIo) {
-        _dropSavedConsoleIo();
-    }
-    _consoleIoConnected = connectConsoleIo;
-    _newProcessGroup = newProcessGroup;
-    return true;
+    return _endStart(created, "CreateProcessAsUser failed", info, pipes, connectConsoleIo, newProcessGroup);
 }
 
 bool ChildProcess::waitProcessEnd(DWORD milliseconds, DWORD* exitCode)
 {
-    if (_process == nullptr) {
+    if (!_process) {
         LogDebugA("ChildProcess::waitProcessEnd: Any child processes not started.");
         return false;
     }
-    switch (::WaitForSingleObject(_process, milliseconds)) {
+    switch (::WaitForSingleObject(_process.get(), milliseconds)) {
     case WAIT_OBJECT_0:
         if (exitCode != nullptr) {
-            ::GetExitCodeProcess(_process, exitCode);
+            ::GetExitCodeProcess(_process.get(), exitCode);
         }
         return true;
     case WAIT_TIMEOUT:
@@ -417,12 +330,12 @@ bool ChildProcess::waitProcessEnd(DWORD milliseconds, DWORD* exitCode)
 
 bool ChildProcess::sendConsoleCtrlEvent(DWORD ctrlEvent)
 {
-    if (!_newProcessGroup || _process == nullptr) {
+    if (!_newProcessGroup || !_process) {
         LogDebugA("ChildProcess::sendConsoleCtrlEvent: Any child processes not started or new process group "
                   "was not created.");
         return false;
     }
-    const DWORD processId = ::GetProcessId(_process);
+    const DWORD processId = ::GetProcessId(_process.get());
     if (processId == 0) {
         logFailure("ChildProcess::sendConsoleCtrlEvent: GetProcessId failed.", ::GetLastError());
         return false;
@@ -435,20 +348,20 @@ bool ChildProcess::sendConsoleCtrlEvent(DWORD ctrlEvent)
     if (!::GenerateConsoleCtrlEvent(ctrlEvent, processId)) {
         logFailure("ChildProcess::sendConsoleCtrlEvent: GenerateConsoleCtrlEvent failed.", ::GetLastError());
         // The child is to end either way; only when even that fails is the call a failure.
-        delivered = ::TerminateProcess(_process, 0xFFFFFFFF) != FALSE;
+        delivered = ::TerminateProcess(_process.get(), 0xFFFFFFFF) != FALSE;
     }
-    closeIfOpen(_stdInWrite);
-    closeIfOpen(_stdOutRead);
+    _stdInWrite.reset();
+    _stdOutRead.reset();
     return delivered;
 }
 
 HWND ChildProcess::getWindowHandle(const wchar_t* label, DWORD /*reserved*/)
 {
-    if (_process == nullptr) {
+    if (!_process) {
         LogDebugA("ChildProcess::getWindowHandle: Any child processes not started.");
         return nullptr;
     }
-    const DWORD processId = ::GetProcessId(_process);
+    const DWORD processId = ::GetProcessId(_process.get());
     if (processId == 0) {
         logFailure("ChildProcess::getWindowHandle: GetProcessId failed.", ::GetLastError());
         return nullptr;

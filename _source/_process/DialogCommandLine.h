@@ -8,6 +8,8 @@
 // quotes. A Windows file name holds no double quote, and a file's path never ends in a
 // backslash, so the closing quote is never escaped and every legal path comes back whole.
 
+#include "_process/CommandLineFormat.h"
+
 #include <string>
 
 namespace tamselsvc { namespace process {
@@ -18,12 +20,12 @@ inline std::wstring formatDialogArguments(const std::wstring& noticeSwitch, cons
     return noticeSwitch + L" \"" + filePath + L"\"";
 }
 
-// The whole command line as ChildProcess builds it: the program in quotes, one space, the
-// arguments.
+// The whole command line, as the launch's ChildProcess passes it: the program in quotes,
+// one space, the arguments.
 inline std::wstring formatDialogCommandLine(const std::wstring& program, const std::wstring& noticeSwitch,
                                             const std::wstring& filePath)
 {
-    return L"\"" + program + L"\" " + formatDialogArguments(noticeSwitch, filePath);
+    return Corvane::Orlin::formatCommandLine(program, formatDialogArguments(noticeSwitch, filePath));
 }
 
 }} // namespace tamselsvc::process

@@ -23,21 +23,6 @@ std::wstring g_pendingNoticeFile; // guarded by g_pendingNoticeLock
 // like any other, whatever the lock would say to a second try by its owner.
 std::atomic<DWORD> g_launchGateOwner{0};
 
-std::atomic<ISessionInfoApi*> g_sessionApi{nullptr};
-std::atomic<Corvane::Orlin::IChildProcessApi*> g_childApi{nullptr};
-
-ISessionInfoApi& sessionApi()
-{
-    ISessionInfoApi* api = g_sessionApi.load();
-    return api ? *api : CSessionInfoApi::instance();
-}
-
-Corvane::Orlin::IChildProcessApi& childApi()
-{
-    Corvane::Orlin::IChildProcessApi* api = g_childApi.load();
-    return api ? *api : Corvane::Orlin::CChildProcessApi::instance();
-}
-
 // Frees a WTSQuerySessionInformationW buffer through the seam that made it.
 class SessionInfoBuffer {
 public:
@@ -60,15 +45,8 @@ private:
 
 } // namespace
 
-void setSessionInfoApiForTest(ISessionInfoApi* api)
-{
-    g_sessionApi.store(api);
-}
-
-void setChildProcessApiForTest(Corvane::Orlin::IChildProcessApi* api)
-{
-    g_childApi.store(api);
-}
+Corvane::Orlin::Ports<NotificationLaunchPorts> notificationLaunchPorts{
+    NotificationLaunchPorts{&CSessionInfoApi::instance(), &Corvane::Orlin::CChildProcessApi::instance()}};
 
 bool noticePending()
 {
@@ -120,7 +98,8 @@ std::wstring dialogArguments(const std::wstring& noticeSwitch, const std::wstrin
 
 void launchDialog(const std::wstring& noticeSwitch, const std::wstring& filePath)
 {
-    Corvane::Orlin::ChildProcess dialog(dialogProgramPath(), dialogArguments(noticeSwitch, filePath), childApi());
+    Corvane::Orlin::ChildProcess dialog(dialogProgramPath(), dialogArguments(noticeSwitch, filePath),
+                                        *notificationLaunchPorts().childProcess);
     dialog.startProcessAsUser(0, false, false);
     dialog.waitProcessEnd(INFINITE);
 }
@@ -146,7 +125,7 @@ void launchDialogExclusive(const std::wstring& noticeSwitch, const std::wstring&
 
 void notifyActiveUser(const std::wstring& filePath, const std::wstring& noticeSwitch)
 {
-    ISessionInfoApi& api = sessionApi();
+    ISessionInfoApi& api = *notificationLaunchPorts().sessionInfo;
     const DWORD sessionId = api.WTSGetActiveConsoleSessionId();
     SessionInfoBuffer info(api);
     DWORD bytes = 0;

@@ -6,13 +6,29 @@
 //
 // Dialog command line: "<service folder>\brimlockdlg.exe" <switch> "<file path>"
 
+#include "_win32/Ports.h"
 #include "_win32/SrwLock.h"
 
 #include <atomic>
 #include <mutex>
 #include <string>
 
+namespace Corvane { namespace Orlin {
+class IChildProcessApi;
+}} // namespace Corvane::Orlin
+
 namespace tamselsvc { namespace process {
+
+class ISessionInfoApi;
+
+// The seam of the launches: the console-session query, and the system calls of the
+// ChildProcess each launch makes. Wine cannot answer the session query, so tests put a
+// substitute here to see the active, not-active and failed cases.
+struct NotificationLaunchPorts {
+    ISessionInfoApi* sessionInfo;
+    Corvane::Orlin::IChildProcessApi* childProcess;
+};
+extern Corvane::Orlin::Ports<NotificationLaunchPorts> notificationLaunchPorts;
 
 // Notice switches.
 constexpr wchar_t kNoticeNormal[] = L"/normal";

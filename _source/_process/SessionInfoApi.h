@@ -1,9 +1,6 @@
 #pragma once
-// Test seams of the notification launch: the console-session query, and the system calls
-// of the ChildProcess each launch makes. Wine cannot answer the session query, so tests
-// put a substitute here to see the active, not-active and failed cases.
-
-#include "_process/IChildProcessApi.h"
+// The console-session query of the notification launch, behind an interface so that a
+// test can stand in for it (see notificationLaunchPorts).
 
 #include <windows.h>
 #include <wtsapi32.h>
@@ -31,9 +28,5 @@ public:
                                      DWORD* bytesReturned) override;
     void WTSFreeMemory(PVOID memory) override;
 };
-
-// Substitutes for tests; nullptr restores the system's. Set them only while no launch runs.
-void setSessionInfoApiForTest(ISessionInfoApi* api);
-void setChildProcessApiForTest(Corvane::Orlin::IChildProcessApi* api);
 
 }} // namespace tamselsvc::process

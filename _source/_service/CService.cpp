@@ -219,15 +219,23 @@ void CService::serviceMain(DWORD argc, LPWSTR* argv)
     if (workerWait == WAIT_OBJECT_0) {
         // The worker has ended; joining reclaims it and orders its exit codes before the report.
         worker.join();
-    } else {
-        worker.detach();
     }
 
-    std::lock_guard<SrwLock> lock(context.statusLock);
-    context.status.dwCurrentState = SERVICE_STOPPED;
-    context.status.dwCheckPoint = 0;
-    context.status.dwWaitHint = 0;
-    report(context);
+    {
+        std::lock_guard<SrwLock> lock(context.statusLock);
+        context.status.dwCurrentState = SERVICE_STOPPED;
+        context.status.dwCheckPoint = 0;
+        context.status.dwWaitHint = 0;
+        report(context);
+    }
+    if (worker.joinable()) {
+        // A wait failed, so the worker may still run: the service is reported stopped all
+        // the same, and the worker is joined here, not detached. It works on this context
+        // and this implementation, which must not go before it; and with this thread
+        // library a detached std::thread can lose its bookkeeping under load. When every
+        // service has stopped the dispatcher returns and the process ends anyway.
+        worker.join();
+    }
 }
 
 DWORD WINAPI CService::ServiceCtrlHandler(DWORD control, DWORD eventType, LPVOID eventData, LPVOID context)

@@ -5,6 +5,7 @@
 #include "_model/_service/MessageStrings.h"
 #include "_model/_service/TamselService.h"
 #include "_service/CService.h"
+#include "_win32/UniqueHandle.h"
 
 #include <shellapi.h>
 
@@ -13,24 +14,6 @@
 namespace {
 
 constexpr wchar_t kServiceName[] = L"tamselsvc";
-
-// The process's own wide argument vector, for the name generator (which ignores it).
-class ProcessArguments {
-public:
-    ProcessArguments() : _argv(CommandLineToArgvW(GetCommandLineW(), &_argc)) {}
-    ~ProcessArguments()
-    {
-        if (_argv) {
-            LocalFree(_argv);
-        }
-    }
-    DWORD count() const { return _argv ? static_cast<DWORD>(_argc) : 0; }
-    LPWSTR* vector() const { return _argv; }
-
-private:
-    int _argc = 0;
-    LPWSTR* _argv;
-};
 
 } // namespace
 
@@ -46,8 +29,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     host.SetNameGenerator(std::shared_ptr<Corvane::Orlin::IServiceNameGenerator>(service, service.get()));
     std::wstring name;
     {
-        ProcessArguments arguments;
-        name = service->GenerateName(arguments.count(), arguments.vector());
+        // The process's own wide argument vector, for the name generator (which ignores
+        // it): one LocalAlloc block that holds the array and the strings.
+        int count = 0;
+        LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
+        const Corvane::Orlin::UniqueLocalMem owner(reinterpret_cast<HLOCAL>(argv));
+        name = service->GenerateName(argv ? static_cast<DWORD>(count) : 0, argv);
     }
     host.Register(name, std::shared_ptr<Corvane::Orlin::IServiceImplement>(service, service.get()));
     host.Run();

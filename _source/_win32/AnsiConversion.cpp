@@ -4,9 +4,9 @@
 
 namespace Corvane { namespace Orlin { namespace win32 {
 
-namespace {
+Ports<AnsiConversionPorts> ansiConversionPorts{AnsiConversionPorts{&::WideCharToMultiByte}};
 
-WideCharToMultiByteFn s_convert = &::WideCharToMultiByte;
+namespace {
 
 [[noreturn]] void raise(const char* message)
 {
@@ -19,11 +19,6 @@ WideCharToMultiByteFn s_convert = &::WideCharToMultiByte;
 
 } // namespace
 
-void SetWideCharToMultiByteForTesting(WideCharToMultiByteFn fn)
-{
-    s_convert = fn ? fn : &::WideCharToMultiByte;
-}
-
 std::string ToAnsi(const std::wstring& text)
 {
     if (text.empty()) {
@@ -32,14 +27,15 @@ std::string ToAnsi(const std::wstring& text)
     if (text.size() > static_cast<size_t>(INT_MAX)) {
         throw std::overflow_error("Input string too long: size_t-length doesn't fit into int.");
     }
+    const WideCharToMultiByteFn convert = ansiConversionPorts().wideCharToMultiByte;
     const int length = static_cast<int>(text.size());
-    const int needed = s_convert(CP_THREAD_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    const int needed = convert(CP_THREAD_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
     if (needed == 0) {
         raise("Cannot get result string length when converting from UTF-16 to ANSI "
               "(WideCharToMultiByte failed).");
     }
     std::string result(static_cast<size_t>(needed), '\0');
-    if (s_convert(CP_THREAD_ACP, 0, text.data(), length, &result[0], needed, nullptr, nullptr) == 0) {
+    if (convert(CP_THREAD_ACP, 0, text.data(), length, &result[0], needed, nullptr, nullptr) == 0) {
         raise("Cannot convert from UTF-16 to ANSI (WideCharToMultiByte failed).");
     }
     return result;

@@ -2,6 +2,8 @@
 // UTF-16 to the calling thread's ANSI code page. Characters the code page cannot hold
 // become the system's default character; only a failed conversion raises.
 
+#include "_win32/Ports.h"
+
 #include <windows.h>
 
 #include <stdexcept>
@@ -23,8 +25,11 @@ private:
 // than INT_MAX characters, AnsiConversionException when WideCharToMultiByte fails.
 std::string ToAnsi(const std::wstring& text);
 
-// Seam for tests: the conversion function ToAnsi calls. nullptr restores the real one.
+// The seam of the conversion: the system call ToAnsi makes, so that tests can fail it.
 using WideCharToMultiByteFn = int(WINAPI*)(UINT, DWORD, LPCWCH, int, LPSTR, int, LPCCH, LPBOOL);
-void SetWideCharToMultiByteForTesting(WideCharToMultiByteFn fn);
+struct AnsiConversionPorts {
+    WideCharToMultiByteFn wideCharToMultiByte;
+};
+extern Ports<AnsiConversionPorts> ansiConversionPorts;
 
 }}} // namespace Corvane::Orlin::win32

@@ -4,6 +4,8 @@
 #include "_win32/LogDebug.h"
 #include "_win32/ReportAppEvent.h"
 
+#include <memory>
+
 namespace Corvane { namespace Orlin {
 
 namespace {
@@ -13,6 +15,7 @@ struct ConfigurationCache {
     bool loaded = false;
     bool shouldOutputToEventlog = false;
     bool shouldOutputToDebugView = false;
+    bool shouldReportUnquotedPaths = false;
 } s_cache;
 
 bool switchIsOn(const wchar_t* name)
@@ -21,8 +24,14 @@ bool switchIsOn(const wchar_t* name)
     return readConfigDword(name, value) && value == 1;
 }
 
-OutputSettings::ReportEventFn s_reportEvent = &::ReportEventW;
+} // namespace
 
+Ports<OutputSettingsPorts> outputSettingsPorts{OutputSettingsPorts{&::ReportEventW}};
+
+namespace {
+// The set put in force by SetReportEventForTesting (after the ports: it goes first at exit).
+OutputSettingsPorts s_handSet{};
+std::unique_ptr<Ports<OutputSettingsPorts>::Override> s_handOverride;
 } // namespace
 
 void ResetConfigurationCacheForTesting()
@@ -32,7 +41,12 @@ void ResetConfigurationCacheForTesting()
 
 void OutputSettings::SetReportEventForTesting(ReportEventFn fn)
 {
-    s_reportEvent = fn ? fn : &::ReportEventW;
+    s_handOverride.reset();
+    if (fn) {
+        s_handSet = outputSettingsPorts.real();
+        s_handSet.reportEvent = fn;
+        s_handOverride = std::make_unique<Ports<OutputSettingsPorts>::Override>(outputSettingsPorts, s_handSet);
+    }
 }
 
 OutputSettings::OutputSettings(std::wstring serviceName)
@@ -41,10 +55,12 @@ OutputSettings::OutputSettings(std::wstring serviceName)
     if (!s_cache.loaded) {
         s_cache.shouldOutputToEventlog = switchIsOn(kShouldOutputToEventlog);
         s_cache.shouldOutputToDebugView = switchIsOn(kShouldOutputToDebugView);
+        s_cache.shouldReportUnquotedPaths = switchIsOn(kShouldReportUnquotedPaths);
         s_cache.loaded = true;
     }
     _shouldOutputToEventlog = s_cache.shouldOutputToEventlog;
     _shouldOutputToDebugView = s_cache.shouldOutputToDebugView;
+    _shouldReportUnquotedPaths = s_cache.shouldReportUnquotedPaths;
     if (_shouldOutputToDebugView) {
         g_outputToDebugView = true;
     }
@@ -56,7 +72,8 @@ void OutputSettings::reportEvent(DWORD eventId, const std::wstring& text) const
         return; // no source: the record is lost, the caller goes on
     }
     LPCWSTR strings[1] = {text.c_str()};
-    s_reportEvent(_eventSource.get(), EVENTLOG_INFORMATION_TYPE, 0, eventId, nullptr, 1, 0, strings, nullptr);
+    outputSettingsPorts().reportEvent(_eventSource.get(), EVENTLOG_INFORMATION_TYPE, 0, eventId, nullptr, 1, 0,
+                                      strings, nullptr);
 }
 
 }} // namespace Corvane::Orlin

@@ -1,10 +1,12 @@
 #pragma once
 // The service object's own outlets: an event source registered under the service name,
-// and the two registry switches. The first OutputSettings of the process reads the
-// registry; later ones take the cached switches (and register their own source).
+// and the registry switches (its own records, the diagnostic log, the report of unquoted
+// registrations). The first OutputSettings of the process reads the registry; later ones
+// take the cached switches (and register their own source).
 // Constructing one with "ShouldOutputToDebugView" = 1 switches the diagnostic log on for
 // the whole process; nothing switches it off.
 
+#include "_win32/Ports.h"
 #include "_win32/UniqueHandle.h"
 
 #include <windows.h>
@@ -12,6 +14,13 @@
 #include <string>
 
 namespace Corvane { namespace Orlin {
+
+// The seam of the service object's records: where they go instead of ReportEventW.
+using ReportEventFn = BOOL(WINAPI*)(HANDLE, WORD, WORD, DWORD, PSID, WORD, DWORD, LPCWSTR*, LPVOID);
+struct OutputSettingsPorts {
+    ReportEventFn reportEvent;
+};
+extern Ports<OutputSettingsPorts> outputSettingsPorts;
 
 class OutputSettings {
 public:
@@ -25,15 +34,19 @@ public:
     HANDLE eventSource() const { return _eventSource.get(); }
     bool shouldOutputToEventlog() const { return _shouldOutputToEventlog; }
     bool shouldOutputToDebugView() const { return _shouldOutputToDebugView; }
+    // "ShouldReportUnquotedPaths": the report of unquoted registrations (UnquotedPathReport).
+    bool shouldReportUnquotedPaths() const { return _shouldReportUnquotedPaths; }
 
-    // Seam for tests: where records go instead of ReportEventW (nullptr: the real call).
-    using ReportEventFn = BOOL(WINAPI*)(HANDLE, WORD, WORD, DWORD, PSID, WORD, DWORD, LPCWSTR*, LPVOID);
+    // Transitional, for the tests that still set the seam by hand (the watcher's): puts
+    // `fn` in force through outputSettingsPorts until the next call; nullptr ends it. New
+    // tests override outputSettingsPorts for a scope instead.
     static void SetReportEventForTesting(ReportEventFn fn);
 
 private:
     UniqueEventSource _eventSource;
     bool _shouldOutputToEventlog = false;
     bool _shouldOutputToDebugView = false;
+    bool _shouldReportUnquotedPaths = false;
 };
 
 }} // namespace Corvane::Orlin

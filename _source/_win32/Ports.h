@@ -44,6 +44,8 @@ public:
             : _ports(ports), _previous(ports._current.exchange(&replacement, std::memory_order_acq_rel))
         {
         }
+        // The set in force is read through a pointer: a temporary would be gone at once.
+        Override(Ports& ports, const PortSet&& replacement) = delete;
         ~Override() { _ports._current.store(_previous, std::memory_order_release); }
         Override(const Override&) = delete;
         Override& operator=(const Override&) = delete;

@@ -2,22 +2,32 @@
 
 #include "_win32/UniqueHandle.h"
 
-#include <atomic>
+#include <memory>
 
 namespace Corvane { namespace Orlin {
 
+Ports<ReportAppEventPorts> reportAppEventPorts{ReportAppEventPorts{&::RegisterEventSourceW}};
+
 namespace {
-std::atomic<RegisterEventSourceFn> s_register{&::RegisterEventSourceW};
+// The set put in force by SetRegisterEventSourceForTesting (after the ports: it goes first
+// at exit).
+ReportAppEventPorts s_handSet{};
+std::unique_ptr<Ports<ReportAppEventPorts>::Override> s_handOverride;
 } // namespace
 
 HANDLE RegisterEventSourceOrNull(const wchar_t* sourceName)
 {
-    return s_register.load()(nullptr, sourceName);
+    return reportAppEventPorts().registerEventSource(nullptr, sourceName);
 }
 
 void SetRegisterEventSourceForTesting(RegisterEventSourceFn fn)
 {
-    s_register.store(fn ? fn : &::RegisterEventSourceW);
+    s_handOverride.reset();
+    if (fn) {
+        s_handSet = reportAppEventPorts.real();
+        s_handSet.registerEventSource = fn;
+        s_handOverride = std::make_unique<Ports<ReportAppEventPorts>::Override>(reportAppEventPorts, s_handSet);
+    }
 }
 
 void ReportAppEvent(const std::wstring& message, WORD eventType, DWORD eventId)

@@ -4,6 +4,8 @@
 // file is needed; Windows shows the insertion string as the record's text. When the
 // source cannot be registered the record is dropped without a trace.
 
+#include "_win32/Ports.h"
+
 #include <windows.h>
 
 #include <string>
@@ -18,9 +20,17 @@ void ReportAppEvent(const std::wstring& message, WORD eventType, DWORD eventId);
 // service's own, OutputSettings). Null when the source cannot be registered.
 HANDLE RegisterEventSourceOrNull(const wchar_t* sourceName);
 
-// Seam for tests: the registration to use instead of RegisterEventSourceW (nullptr: the
-// real call), so that an event log that cannot be reached can be played.
+// The seam of every event source's registration, so that an event log that cannot be
+// reached can be played.
 using RegisterEventSourceFn = HANDLE(WINAPI*)(LPCWSTR serverName, LPCWSTR sourceName);
+struct ReportAppEventPorts {
+    RegisterEventSourceFn registerEventSource;
+};
+extern Ports<ReportAppEventPorts> reportAppEventPorts;
+
+// Transitional, for the tests that still set the seam by hand (the countermeasure's): puts
+// `fn` in force through reportAppEventPorts until the next call; nullptr ends it. New tests
+// override reportAppEventPorts for a scope instead.
 void SetRegisterEventSourceForTesting(RegisterEventSourceFn fn);
 
 }} // namespace Corvane::Orlin

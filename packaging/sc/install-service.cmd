@@ -27,9 +27,21 @@ rem Recovery after a crash: restart after 5 s, again after 60 s, then nothing; t
 rem starts again after a day without failure.
 sc failure tamselsvc reset= 86400 actions= restart/5000/restart/60000//0
 if errorlevel 1 exit /b 1
+rem The same recovery when the service stops itself with an error (exit code 1066 and a
+rem service-specific code) instead of crashing. Windows has "sc failureflag" since Vista;
+rem where sc lacks it the entry works all the same, with recovery after crashes only.
+sc failureflag tamselsvc 1 >nul
+if errorlevel 1 echo warning: sc failureflag failed: recovery applies to crashes only.
 rem Pre-shutdown time-out: sc has no command for it; the service control manager reads
 rem this value of the service entry (milliseconds) at the latest at the next restart.
 reg add "HKLM\SYSTEM\CurrentControlSet\Services\tamselsvc" /v PreshutdownTimeout /t REG_DWORD /d 20000 /f >nul
+if errorlevel 1 exit /b 1
+rem The event source "brimlock": Event Viewer takes the text of its records from the
+rem message table of the installed brimlock.exe.
+set "SOURCE=HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\brimlock"
+reg add "%SOURCE%" /v EventMessageFile /t REG_SZ /d "%FOLDER%\brimlock.exe" /f >nul
+if errorlevel 1 exit /b 1
+reg add "%SOURCE%" /v TypesSupported /t REG_DWORD /d 7 /f >nul
 if errorlevel 1 exit /b 1
 sc start tamselsvc >nul
 if errorlevel 1 exit /b 1

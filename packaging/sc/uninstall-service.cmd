@@ -1,6 +1,6 @@
 @echo off
 rem Removes what install-service.cmd made: stops the service "tamselsvc", deletes its entry
-rem and removes the product folder. Run it from an elevated command prompt outside that
+rem and the event source "brimlock", and removes the product folder. Run it from an elevated command prompt outside that
 rem folder. Exit code 0 when the entry and the folder are gone.
 setlocal
 set "MAKER=%ProgramFiles%\Corvane"
@@ -21,6 +21,8 @@ sc delete tamselsvc >nul
 if errorlevel 1 exit /b 1
 
 :removefiles
+rem The event source's key only; the rest of the Application log stays as it is.
+reg delete "HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\brimlock" /f >nul 2>&1
 rem A message box still open holds brimlockdlg.exe: end it so that the folder can go.
 taskkill /f /im brimlockdlg.exe >nul 2>&1
 if exist "%FOLDER%\" rmdir /s /q "%FOLDER%"

@@ -8,7 +8,7 @@ brimlock_need_packages() {
         g++-mingw-w64-i686-posix binutils-mingw-w64-i686
         wine wine32:i386 wine64 xvfb xdotool x11-apps imagemagick
         cmake ninja-build googletest file
-        fonts-noto-cjk locales msitools wixl
+        fonts-noto-cjk locales msitools wixl libxml2-utils python3-yaml
     )
     local missing=()
     for p in "${pkgs[@]}"; do

@@ -26,6 +26,25 @@ const Expected kExpected[] = {
     {104, L"\u518d\u8d77\u52d5\u6642\u306b\u4e0b\u8a18\u306e\u30d5\u30a1\u30a4\u30eb\u304c\u524a\u9664\u3055\u308c"
           L"\u307e\u3059\u3002\r\n\r\n"},
     {105, L"\u30a8\u30e9\u30fc\u30b3\u30fc\u30c9= "},
+    // The report of unquoted registrations.
+    {106, L"\u30b9\u30da\u30fc\u30b9\u3092\u542b\u3080\u30d1\u30b9\u304c\u5f15\u7528\u7b26\u306a\u3057\u3067"
+          L"\u767b\u9332\u3055\u308c\u3066\u3044\u307e\u3059\u3002\r\n\r\n"},
+    {107, L"\u767b\u9332\uff1a"},
+    {108, L"\u30b3\u30de\u30f3\u30c9\u30e9\u30a4\u30f3\uff1a"},
+    {109, L"Windows \u304c\u672c\u6765\u306e\u30d7\u30ed\u30b0\u30e9\u30e0\u3088\u308a\u5148\u306b\u8a66\u3059"
+          L"\u30d1\u30b9\uff1a\r\n"},
+    {110, L"\uff08\u3053\u306e\u30d5\u30a9\u30eb\u30c0\u30fc\u306b\u306f\u4e00\u822c\u30e6\u30fc\u30b6\u30fc\u3082"
+          L"\u30d5\u30a1\u30a4\u30eb\u3092\u4f5c\u6210\u3067\u304d\u307e\u3059\uff09"},
+    {111, L"\u30d1\u30b9\u3092\u5f15\u7528\u7b26\u3067\u56f2\u3080\u306b\u306f\u3001\u6b21\u306e\u30b3\u30de\u30f3"
+          L"\u30c9\u3092\u5b9f\u884c\u3057\u3066\u304f\u3060\u3055\u3044\uff1a\r\n"},
+    {112, L"\u30d7\u30ed\u30b0\u30e9\u30e0\u306e\u767b\u9332\u306b\u3001\u5f15\u7528\u7b26\u306a\u3057\u3067\u30b9"
+          L"\u30da\u30fc\u30b9\u3092\u542b\u3080\u30d1\u30b9\u304c\u306a\u3044\u304b\u78ba\u8a8d\u3057\u307e\u3057"
+          L"\u305f\u3002\r\n\r\n"},
+    {113, L"\u78ba\u8a8d\u3057\u305f\u767b\u9332\u306e\u6570\uff1a"},
+    {114, L"\u5f15\u7528\u7b26\u306a\u3057\u3067\u30b9\u30da\u30fc\u30b9\u3092\u542b\u3080\u30d1\u30b9\u306e\u6570"
+          L"\uff1a"},
+    {115, L"\u767b\u9332\u3055\u308c\u305f\u30d7\u30ed\u30b0\u30e9\u30e0\u306e\u4ee3\u308f\u308a\u306b Windows "
+          L"\u304c\u8d77\u52d5\u3059\u308b\u30d5\u30a1\u30a4\u30eb\u304c\u3042\u308a\u307e\u3059\u3002\r\n\r\n"},
 };
 #else
 const Expected kExpected[] = {
@@ -33,6 +52,17 @@ const Expected kExpected[] = {
     {103, L"The file will be renamed as follows on restart.\r\n\r\n"},
     {104, L"The following file will be deleted on restart.\r\n\r\n"},
     {105, L"Error code= "},
+    // The report of unquoted registrations.
+    {106, L"A program is registered with an unquoted path that contains spaces.\r\n\r\n"},
+    {107, L"Registration: "},
+    {108, L"Command line: "},
+    {109, L"Windows tries these paths before the program:\r\n"},
+    {110, L" (ordinary users can create files in this folder)"},
+    {111, L"To quote the path, run:\r\n"},
+    {112, L"Program registrations were checked for unquoted paths with spaces.\r\n\r\n"},
+    {113, L"Registrations checked: "},
+    {114, L"Unquoted paths with spaces: "},
+    {115, L"A file exists that Windows would start in place of a registered program.\r\n\r\n"},
 };
 #endif
 
@@ -62,21 +92,22 @@ std::string codePoints(const std::wstring& text)
 #define MESSAGE_SUITE EnglishMessageStrings
 #endif
 
-TEST(MESSAGE_SUITE, TheFourHeadsOfThisLanguageExactly)
+TEST(MESSAGE_SUITE, EveryTextOfThisLanguageExactly)
 {
     svc::loadMessageStrings(GetModuleHandleW(nullptr));
     for (const auto& expected : kExpected) {
         const std::wstring& loaded = svc::messageString(expected.id);
         EXPECT_EQ(codePoints(expected.text), codePoints(loaded)) << "id " << expected.id;
     }
-    for (UINT id = 102; id <= 104; ++id) {
+    // The heads of a record: one line, then an empty one.
+    for (UINT id : {102u, 103u, 104u, 106u, 112u, 115u}) {
         const std::wstring& text = svc::messageString(id);
         ASSERT_TRUE(endsWith(text, L"\r\n\r\n")) << "id " << id << " ends with two CR LF pairs";
         EXPECT_EQ(std::wstring::npos, text.substr(0, text.size() - 4).find_first_of(L"\r\n")) << "id " << id;
     }
     EXPECT_TRUE(endsWith(svc::messageString(105), L"= "));
     EXPECT_TRUE(svc::messageString(101).empty());
-    EXPECT_TRUE(svc::messageString(106).empty());
+    EXPECT_TRUE(svc::messageString(116).empty());
 }
 
 // The resource loader picks the table by language: the other table is there too, so the
@@ -84,9 +115,13 @@ TEST(MESSAGE_SUITE, TheFourHeadsOfThisLanguageExactly)
 TEST(MESSAGE_SUITE, BothLanguagesAreInTheTable)
 {
     const HMODULE self = GetModuleHandleW(nullptr);
-    // Strings 96 to 111 share block 7.
-    EXPECT_NE(nullptr, FindResourceExW(self, RT_STRING, MAKEINTRESOURCEW(7), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)));
-    EXPECT_NE(nullptr, FindResourceExW(self, RT_STRING, MAKEINTRESOURCEW(7), MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT)));
+    // Strings 96 to 111 share block 7, 112 to 127 block 8.
+    for (WORD block : {7, 8}) {
+        EXPECT_NE(nullptr, FindResourceExW(self, RT_STRING, MAKEINTRESOURCEW(block),
+                                           MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)));
+        EXPECT_NE(nullptr,
+                  FindResourceExW(self, RT_STRING, MAKEINTRESOURCEW(block), MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT)));
+    }
 }
 
 TEST(MESSAGE_SUITE, AModuleWithoutTheTableLeavesEveryHeadEmpty)
@@ -98,9 +133,10 @@ TEST(MESSAGE_SUITE, AModuleWithoutTheTableLeavesEveryHeadEmpty)
     HMODULE module = LoadLibraryExW(other.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(nullptr, module) << "LoadLibraryExW failed with " << GetLastError();
     ASSERT_EQ(nullptr, FindResourceW(module, MAKEINTRESOURCEW(7), RT_STRING)) << "that module must lack the table";
+    ASSERT_EQ(nullptr, FindResourceW(module, MAKEINTRESOURCEW(8), RT_STRING));
 
     svc::loadMessageStrings(module);
-    for (UINT id = 102; id <= 105; ++id) {
+    for (UINT id = 102; id <= 115; ++id) {
         EXPECT_TRUE(svc::messageString(id).empty()) << "id " << id;
     }
     FreeLibrary(module);

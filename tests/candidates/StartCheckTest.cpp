@@ -69,7 +69,7 @@ BOOL WINAPI noClose(SC_HANDLE)
 {
     return FALSE;
 }
-const svc::ServiceControlCalls kCountingScm = {&refuseManager, &noService, &noControl, &noClose};
+const svc::SelfStopPorts kCountingScm = {&refuseManager, &noService, &noControl, &noClose};
 
 // The start check's own system calls, scripted.
 struct Script {
@@ -119,31 +119,46 @@ void WINAPI scriptedFree(LPVOID memory)
     CoTaskMemFree(memory);
 }
 
-const svc::StartCheckCalls kScripted = {&scriptedIsWow64, &scriptedKnownFolder, &scriptedFree};
+const svc::StartCheckPorts kScripted = {&scriptedIsWow64, &scriptedKnownFolder, &scriptedFree};
+
+using StartCheckOverride = Corvane::Orlin::Ports<svc::StartCheckPorts>::Override;
 
 class StartCheck : public ::testing::Test {
 protected:
     void SetUp() override
     {
         svc::ResetActiveCandidatesForTesting();
-        svc::SetServiceControlCallsForTesting(&kCountingScm);
         s_stopRequests = 0;
         s_script = Script();
     }
-    void TearDown() override
-    {
-        svc::SetStartCheckCallsForTesting(nullptr);
-        svc::SetServiceControlCallsForTesting(nullptr);
-        svc::ResetActiveCandidatesForTesting();
-    }
+    void TearDown() override { svc::ResetActiveCandidatesForTesting(); }
 
     DWORD initialize(DWORD& specific)
     {
         specific = 0xBAD;
         return service.Initialize(specific);
     }
+    // A start let through: 0 and code 0, no stop request, a table chosen.
+    void expectStarts()
+    {
+        DWORD specific;
+        ASSERT_EQ(0u, initialize(specific));
+        EXPECT_EQ(0u, specific);
+        EXPECT_EQ(0, s_stopRequests);
+        EXPECT_NE(nullptr, svc::g_activeCandidates.load());
+    }
+    // A refused start: 1066 with `code`, StopServiceMyself once, no table chosen.
+    void expectRefusedWith(DWORD code)
+    {
+        DWORD specific;
+        EXPECT_EQ(DWORD(ERROR_SERVICE_SPECIFIC_ERROR), initialize(specific));
+        EXPECT_EQ(code, specific);
+        EXPECT_EQ(1, s_stopRequests) << "StopServiceMyself once";
+        EXPECT_EQ(nullptr, svc::g_activeCandidates.load()) << "no table after a refusal";
+    }
 
     svc::TamselService service{L"tamselsvc"};
+    Corvane::Orlin::Ports<svc::SelfStopPorts>::Override countedStops{svc::selfStopPorts, kCountingScm};
 };
 
 std::wstring knownFolderNow(HRESULT& result)
@@ -166,10 +181,7 @@ TEST(CandidateTables, EachTableExactlyAsGiven)
 TEST_F(StartCheck, ThisPrefixChoosesItsTable)
 {
     ASSERT_EQ(nullptr, svc::g_activeCandidates.load()) << "no table before the check";
-    DWORD specific;
-    ASSERT_EQ(0u, initialize(specific));
-    EXPECT_EQ(0u, specific);
-    EXPECT_EQ(0, s_stopRequests);
+    expectStarts();
     if (prefixIs64Bit()) {
         EXPECT_EQ(TRUE, svc::g_isWow64);
         EXPECT_EQ(&svc::wow64CandidateTable, svc::g_activeCandidates.load());
@@ -186,12 +198,7 @@ TEST_F(StartCheck, ProgramFolderOnDriveDIsRefusedWithCode2)
     ASSERT_EQ(ERROR_SUCCESS, override.setProgramFilesX86(L"D:\\Program Files (x86)"));
     HRESULT hr;
     ASSERT_EQ(L"D:\\Program Files (x86)", knownFolderNow(hr)) << "hr 0x" << std::hex << hr;
-
-    DWORD specific;
-    EXPECT_EQ(DWORD(ERROR_SERVICE_SPECIFIC_ERROR), initialize(specific));
-    EXPECT_EQ(2u, specific);
-    EXPECT_EQ(1, s_stopRequests) << "StopServiceMyself once";
-    EXPECT_EQ(nullptr, svc::g_activeCandidates.load()) << "no table after a refusal";
+    expectRefusedWith(2);
 }
 
 TEST_F(StartCheck, LowerCaseDriveCPasses)
@@ -201,12 +208,7 @@ TEST_F(StartCheck, LowerCaseDriveCPasses)
     ASSERT_EQ(ERROR_SUCCESS, override.setProgramFilesX86(lower));
     HRESULT hr;
     ASSERT_EQ(lower, knownFolderNow(hr)) << "hr 0x" << std::hex << hr;
-
-    DWORD specific;
-    EXPECT_EQ(0u, initialize(specific));
-    EXPECT_EQ(0u, specific);
-    EXPECT_EQ(0, s_stopRequests);
-    EXPECT_NE(nullptr, svc::g_activeCandidates.load());
+    expectStarts();
 }
 
 // Wine fails the query (0x80070003) for a folder that does not exist. There is no path to
@@ -218,57 +220,44 @@ TEST_F(StartCheck, FailedFolderQueryIsRefusedWithCode2)
     HRESULT hr;
     knownFolderNow(hr);
     ASSERT_TRUE(FAILED(hr)) << "Wine answered 0x" << std::hex << hr;
-
-    DWORD specific;
-    EXPECT_EQ(DWORD(ERROR_SERVICE_SPECIFIC_ERROR), initialize(specific));
-    EXPECT_EQ(2u, specific);
-    EXPECT_EQ(1, s_stopRequests);
-    EXPECT_EQ(nullptr, svc::g_activeCandidates.load());
+    expectRefusedWith(2);
 }
 
 TEST_F(StartCheck, Wow64QueryFailureIsRefusedWithCode1BeforeTheFolderIsAsked)
 {
     s_script.wow64Result = FALSE;
     s_script.wow64Error = ERROR_ACCESS_DENIED;
-    svc::SetStartCheckCallsForTesting(&kScripted);
-    DWORD specific;
-    EXPECT_EQ(DWORD(ERROR_SERVICE_SPECIFIC_ERROR), initialize(specific));
-    EXPECT_EQ(1u, specific);
+    StartCheckOverride scripted(svc::startCheckPorts, kScripted);
+    expectRefusedWith(1);
     EXPECT_EQ(1, s_script.wow64Calls);
     EXPECT_EQ(0, s_script.folderCalls);
-    EXPECT_EQ(1, s_stopRequests);
-    EXPECT_EQ(nullptr, svc::g_activeCandidates.load());
 }
 
 TEST_F(StartCheck, TheWow64AnswerChoosesTheTable)
 {
-    svc::SetStartCheckCallsForTesting(&kScripted);
-    DWORD specific;
+    StartCheckOverride scripted(svc::startCheckPorts, kScripted);
     s_script.wow64 = TRUE;
-    ASSERT_EQ(0u, initialize(specific));
+    expectStarts();
     EXPECT_EQ(&svc::wow64CandidateTable, svc::g_activeCandidates.load());
 
     svc::ResetActiveCandidatesForTesting();
     s_script.wow64 = FALSE;
-    ASSERT_EQ(0u, initialize(specific));
+    expectStarts();
     EXPECT_EQ(&svc::nativeCandidateTable, svc::g_activeCandidates.load());
-    EXPECT_EQ(0, s_stopRequests);
 }
 
 TEST_F(StartCheck, TheReturnedPathIsFreedOnceWhateverTheOutcome)
 {
-    svc::SetStartCheckCallsForTesting(&kScripted);
-    DWORD specific;
+    StartCheckOverride scripted(svc::startCheckPorts, kScripted);
     s_script.folder = L"C:\\Program Files";
-    ASSERT_EQ(0u, initialize(specific));
+    expectStarts();
     ASSERT_EQ(1u, s_script.returned.size());
     EXPECT_EQ(s_script.returned, s_script.freed);
 
     svc::ResetActiveCandidatesForTesting();
     s_script = Script();
     s_script.folder = L"E:\\Programs";
-    EXPECT_EQ(DWORD(ERROR_SERVICE_SPECIFIC_ERROR), initialize(specific));
-    EXPECT_EQ(2u, specific);
+    expectRefusedWith(2);
     ASSERT_EQ(1u, s_script.returned.size());
     EXPECT_EQ(s_script.returned, s_script.freed);
 }
@@ -277,11 +266,7 @@ TEST_F(StartCheck, AFailedQueryWithoutAPathFreesNothing)
 {
     s_script.folderResult = E_INVALIDARG;
     s_script.folder = nullptr;
-    svc::SetStartCheckCallsForTesting(&kScripted);
-    DWORD specific;
-    EXPECT_EQ(DWORD(ERROR_SERVICE_SPECIFIC_ERROR), initialize(specific));
-    EXPECT_EQ(2u, specific);
+    StartCheckOverride scripted(svc::startCheckPorts, kScripted);
+    expectRefusedWith(2);
     EXPECT_TRUE(s_script.freed.empty());
-    EXPECT_EQ(1, s_stopRequests);
-    EXPECT_EQ(nullptr, svc::g_activeCandidates.load());
 }

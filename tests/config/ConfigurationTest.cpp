@@ -2,6 +2,7 @@
 // registry: readConfigDword, the once-per-process load of OutputSettings, and reportEvent
 // (records caught at the ReportEventW seam).
 #include "ConfigKey.h"
+#include "ServiceRecord.h"
 #include "TestPaths.h"
 #include "TestProcess.h"
 
@@ -25,32 +26,12 @@ namespace {
 
 constexpr wchar_t kEventlog[] = L"ShouldOutputToEventlog";
 constexpr wchar_t kDebugView[] = L"ShouldOutputToDebugView";
+constexpr wchar_t kUnquoted[] = L"ShouldReportUnquotedPaths";
 constexpr DWORD kUntouched = 0xABCD1234;
 
 bool prefixIs64Bit()
 {
     return brimlock_test::environmentVariable(L"BRIMLOCK_WINEARCH") == L"win64";
-}
-
-struct Record {
-    HANDLE source;
-    WORD type;
-    WORD category;
-    DWORD eventId;
-    PSID sid;
-    WORD stringCount;
-    DWORD dataSize;
-    std::wstring text;
-    LPVOID data;
-};
-std::vector<Record> s_records;
-
-BOOL WINAPI catchRecord(HANDLE source, WORD type, WORD category, DWORD eventId, PSID sid, WORD count,
-                        DWORD dataSize, LPCWSTR* strings, LPVOID data)
-{
-    s_records.push_back({source, type, category, eventId, sid, count, dataSize,
-                         count > 0 && strings && strings[0] ? strings[0] : L"", data});
-    return TRUE;
 }
 
 int s_registrations = 0;
@@ -68,12 +49,9 @@ protected:
     {
         Corvane::Orlin::ResetConfigurationCacheForTesting();
         Corvane::Orlin::g_outputToDebugView = false;
-        s_records.clear();
     }
     void TearDown() override
     {
-        OutputSettings::SetReportEventForTesting(nullptr);
-        Corvane::Orlin::SetRegisterEventSourceForTesting(nullptr);
         Corvane::Orlin::ResetConfigurationCacheForTesting();
         Corvane::Orlin::g_outputToDebugView = false;
     }
@@ -172,16 +150,16 @@ TEST_F(Configuration, ASwitchIsOnOnlyForTheDwordOne)
         {"missing key", [&](const wchar_t*) { ConfigKey::removeEverywhere(); return LSTATUS(ERROR_SUCCESS); }, false},
     };
     for (const auto& c : cases) {
-        for (const wchar_t* name : {kEventlog, kDebugView}) {
+        for (const wchar_t* name : {kEventlog, kDebugView, kUnquoted}) {
             ConfigKey::removeEverywhere();
             Corvane::Orlin::ResetConfigurationCacheForTesting();
             Corvane::Orlin::g_outputToDebugView = false;
             ASSERT_EQ(ERROR_SUCCESS, c.set(name)) << c.what;
             OutputSettings settings(L"tamselsvc");
-            const bool isEventlog = name == kEventlog;
-            EXPECT_EQ(c.on && isEventlog, settings.shouldOutputToEventlog()) << c.what;
-            EXPECT_EQ(c.on && !isEventlog, settings.shouldOutputToDebugView()) << c.what;
-            EXPECT_EQ(c.on && !isEventlog, Corvane::Orlin::g_outputToDebugView.load())
+            EXPECT_EQ(c.on && name == kEventlog, settings.shouldOutputToEventlog()) << c.what;
+            EXPECT_EQ(c.on && name == kDebugView, settings.shouldOutputToDebugView()) << c.what;
+            EXPECT_EQ(c.on && name == kUnquoted, settings.shouldReportUnquotedPaths()) << c.what;
+            EXPECT_EQ(c.on && name == kDebugView, Corvane::Orlin::g_outputToDebugView.load())
                 << c.what << ": the diagnostic log follows ShouldOutputToDebugView only";
         }
     }
@@ -196,9 +174,11 @@ TEST_F(Configuration, TheRegistryIsReadOncePerProcess)
 
     ASSERT_EQ(ERROR_SUCCESS, key.setDword(kEventlog, 0));
     ASSERT_EQ(ERROR_SUCCESS, key.setDword(kDebugView, 1));
+    ASSERT_EQ(ERROR_SUCCESS, key.setDword(kUnquoted, 1));
     OutputSettings second(L"tamselsvc");
     EXPECT_TRUE(second.shouldOutputToEventlog()) << "the second takes the cached switches";
     EXPECT_FALSE(second.shouldOutputToDebugView());
+    EXPECT_FALSE(second.shouldReportUnquotedPaths());
     EXPECT_FALSE(Corvane::Orlin::g_outputToDebugView.load());
     // Each registers a source of its own; Wine's stub hands out one constant handle, so
     // the two registrations are counted on Wine's debug channel (eventlog_channel.sh).
@@ -210,25 +190,27 @@ TEST_F(Configuration, TheRegistryIsReadOncePerProcess)
     OutputSettings third(L"tamselsvc");
     EXPECT_FALSE(third.shouldOutputToEventlog());
     EXPECT_TRUE(third.shouldOutputToDebugView());
+    EXPECT_TRUE(third.shouldReportUnquotedPaths());
     EXPECT_TRUE(Corvane::Orlin::g_outputToDebugView.load());
 }
 
 TEST_F(Configuration, ReportEventWritesOneUnformattedInformationRecordWhenOn)
 {
-    OutputSettings::SetReportEventForTesting(&catchRecord);
+    brimlock_test::CaughtRecords caught;
+    const std::vector<brimlock_test::Record>& records = caught.records();
     const std::wstring text = L"Error ReadDirectoryChangesW (%d)\n";
 
     OutputSettings off(L"tamselsvc");
     ASSERT_FALSE(off.shouldOutputToEventlog());
     off.reportEvent(6, text);
-    EXPECT_TRUE(s_records.empty()) << "nothing is written with the switch off";
+    EXPECT_TRUE(records.empty()) << "nothing is written with the switch off";
 
     ASSERT_EQ(ERROR_SUCCESS, key.setDword(kEventlog, 1));
     Corvane::Orlin::ResetConfigurationCacheForTesting();
     OutputSettings on(L"tamselsvc");
     on.reportEvent(6, text);
-    ASSERT_EQ(1u, s_records.size());
-    const Record& r = s_records[0];
+    ASSERT_EQ(1u, records.size());
+    const brimlock_test::Record& r = records[0];
     EXPECT_EQ(on.eventSource(), r.source);
     EXPECT_EQ(WORD(EVENTLOG_INFORMATION_TYPE), r.type);
     EXPECT_EQ(0, r.category);
@@ -244,8 +226,10 @@ TEST_F(Configuration, ReportEventWritesOneUnformattedInformationRecordWhenOn)
 // object is made all the same, its records are lost and nothing else changes.
 TEST_F(Configuration, AnUnavailableEventSourceLosesTheRecordsOnly)
 {
-    OutputSettings::SetReportEventForTesting(&catchRecord);
-    Corvane::Orlin::SetRegisterEventSourceForTesting(&refuseRegistration);
+    brimlock_test::CaughtRecords caught;
+    const Corvane::Orlin::ReportAppEventPorts refusing{&refuseRegistration};
+    Corvane::Orlin::Ports<Corvane::Orlin::ReportAppEventPorts>::Override scope(Corvane::Orlin::reportAppEventPorts,
+                                                                               refusing);
     s_registrations = 0;
     ASSERT_EQ(ERROR_SUCCESS, key.setDword(kEventlog, 1));
     ASSERT_EQ(ERROR_SUCCESS, key.setDword(kDebugView, 1));
@@ -255,7 +239,7 @@ TEST_F(Configuration, AnUnavailableEventSourceLosesTheRecordsOnly)
     EXPECT_TRUE(settings.shouldOutputToEventlog()) << "the switches are read all the same";
     EXPECT_TRUE(Corvane::Orlin::g_outputToDebugView.load());
     settings.reportEvent(995, L"Error ReadDirectoryChangesW (%d)\n");
-    EXPECT_TRUE(s_records.empty()) << "no record is written through a null source";
+    EXPECT_TRUE(caught.records().empty()) << "no record is written through a null source";
 
     // The application records are dropped the same way.
     Corvane::Orlin::ReportAppEvent(L"The file was renamed as follows.", EVENTLOG_WARNING_TYPE, 0);

@@ -18,19 +18,11 @@
 #include <vector>
 
 namespace svc = tamselsvc::model::service;
-using Corvane::Orlin::OutputSettings;
 using namespace std::chrono_literals;
 
 namespace {
 
 using brimlock_test::Record;
-std::vector<Record> s_records;
-
-BOOL WINAPI catchRecord(HANDLE, WORD, WORD, DWORD eventId, PSID, WORD count, DWORD, LPCWSTR* strings, LPVOID)
-{
-    s_records.push_back({eventId, count ? strings[0] : L""});
-    return TRUE;
-}
 
 class ScmSelfStop : public ::testing::Test {
 protected:
@@ -38,15 +30,10 @@ protected:
     {
         Corvane::Orlin::ResetConfigurationCacheForTesting();
         ASSERT_EQ(ERROR_SUCCESS, key.setDword(L"ShouldOutputToEventlog", 1));
-        OutputSettings::SetReportEventForTesting(&catchRecord);
-        s_records.clear();
     }
-    void TearDown() override
-    {
-        OutputSettings::SetReportEventForTesting(nullptr);
-        Corvane::Orlin::ResetConfigurationCacheForTesting();
-    }
+    void TearDown() override { Corvane::Orlin::ResetConfigurationCacheForTesting(); }
     brimlock_test::ConfigKey key;
+    brimlock_test::CaughtRecords caught;
 };
 
 bool serviceExists(const wchar_t* name)
@@ -69,7 +56,8 @@ TEST_F(ScmSelfStop, NoSuchServiceGivesOpenServiceFailed)
     ASSERT_FALSE(serviceExists(L"tamselsvc")) << "a leftover tamselsvc entry";
     svc::TamselService service(L"tamselsvc");
     service.StopServiceMyself();
-    EXPECT_EQ((std::vector<Record>{{500, L"StopServiceMyself()\n"}, {1060, L"OpenService failed (%d)\n"}}), s_records);
+    EXPECT_EQ((std::vector<Record>{{500, L"StopServiceMyself()\n"}, {1060, L"OpenService failed (%d)\n"}}),
+              caught.records());
 }
 
 TEST_F(ScmSelfStop, AStoppedServiceRefusesTheRequest)
@@ -80,7 +68,7 @@ TEST_F(ScmSelfStop, AStoppedServiceRefusesTheRequest)
     service.StopServiceMyself();
     EXPECT_EQ((std::vector<Record>{{500, L"StopServiceMyself()\n"},
                                    {1062, L"StopServiceMyself Request error: %d\n"}}),
-              s_records);
+              caught.records());
 }
 
 // The whole refusal: the start check finds the program folder on D:, asks the manager to

@@ -16,7 +16,6 @@
 #include <vector>
 
 namespace svc = tamselsvc::model::service;
-using Corvane::Orlin::OutputSettings;
 using namespace std::chrono_literals;
 
 namespace {
@@ -29,15 +28,6 @@ const wchar_t kAccepted[] = L"StopServiceMyself Request success : %d\n";
 const wchar_t kRefused[] = L"StopServiceMyself Request error: %d\n";
 
 using brimlock_test::Record;
-std::vector<Record> s_records;
-
-BOOL WINAPI catchRecord(HANDLE, WORD type, WORD, DWORD eventId, PSID, WORD count, DWORD, LPCWSTR* strings, LPVOID)
-{
-    EXPECT_EQ(WORD(EVENTLOG_INFORMATION_TYPE), type);
-    EXPECT_EQ(1, count);
-    s_records.push_back({eventId, strings[0]});
-    return TRUE;
-}
 
 // The service control manager, scripted; every call is written down.
 const SC_HANDLE kManager = reinterpret_cast<SC_HANDLE>(0x1001);
@@ -78,7 +68,9 @@ BOOL WINAPI closeHandle(SC_HANDLE handle)
     s_scm.calls.push_back(handle == kService ? "Close service" : handle == kManager ? "Close manager" : "Close ?");
     return TRUE;
 }
-const svc::ServiceControlCalls kScripted = {&openManager, &openService, &controlService, &closeHandle};
+const std::vector<std::string> kWholeRequest = {"OpenSCManager 11 1", "OpenService manager tamselsvc 0xf003f",
+                                                 "ControlService service 1", "Close service", "Close manager"};
+const svc::SelfStopPorts kScripted = {&openManager, &openService, &controlService, &closeHandle};
 
 class SelfStop : public ::testing::Test {
 protected:
@@ -88,26 +80,12 @@ protected:
         Corvane::Orlin::ResetConfigurationCacheForTesting();
         ASSERT_EQ(ERROR_SUCCESS, key.setDword(L"ShouldOutputToEventlog", 1));
         Corvane::Orlin::g_outputToDebugView = true;
-        OutputSettings::SetReportEventForTesting(&catchRecord);
-        svc::SetServiceControlCallsForTesting(&kScripted);
-        s_records.clear();
         s_scm = ScmScript();
     }
     void TearDown() override
     {
-        svc::SetServiceControlCallsForTesting(nullptr);
-        OutputSettings::SetReportEventForTesting(nullptr);
         Corvane::Orlin::ResetConfigurationCacheForTesting();
         Corvane::Orlin::g_outputToDebugView = false;
-    }
-
-    // Runs StopServiceMyself on an object under another name: the request names
-    // "tamselsvc" all the same.
-    void stopMyself()
-    {
-        svc::TamselService service(L"brimlockother");
-        ASSERT_TRUE(service.outputSettings.shouldOutputToEventlog());
-        service.StopServiceMyself();
     }
 
     // The diagnostic lines of this process, from the message on.
@@ -133,8 +111,25 @@ protected:
         return messages;
     }
 
+    // One request from an object under another name (the request names "tamselsvc" all
+    // the same): the calls it made, its two records (the start, then `last`) and its two
+    // diagnostic lines (the start, then `lastLine`).
+    void expectRequest(const std::vector<std::string>& calls, const Record& last, const std::string& lastLine)
+    {
+        {
+            svc::TamselService service(L"brimlockother");
+            ASSERT_TRUE(service.outputSettings.shouldOutputToEventlog());
+            service.StopServiceMyself();
+        }
+        EXPECT_EQ(calls, s_scm.calls);
+        EXPECT_EQ((std::vector<Record>{{500, kStart}, last}), caught.records());
+        EXPECT_EQ((std::vector<std::string>{"StopServiceMyself()\n\n", lastLine}), lines(2));
+    }
+
     brimlock_test::ConfigKey key;
     brimlock_test::DbwinListener listener;
+    brimlock_test::CaughtRecords caught;
+    Corvane::Orlin::Ports<svc::SelfStopPorts>::Override scm{svc::selfStopPorts, kScripted};
 };
 
 } // namespace
@@ -142,45 +137,27 @@ protected:
 TEST_F(SelfStop, ManagerNotOpened)
 {
     s_scm.managerError = ERROR_ACCESS_DENIED;
-    stopMyself();
-    EXPECT_EQ((std::vector<std::string>{"OpenSCManager 11 1"}), s_scm.calls);
-    EXPECT_EQ((std::vector<Record>{{500, kStart}, {5, kManagerFailed}}), s_records);
-    EXPECT_EQ((std::vector<std::string>{"StopServiceMyself()\n\n", "OpenSCManager failed (5)\n\n"}), lines(2));
+    expectRequest({"OpenSCManager 11 1"}, {5, kManagerFailed}, "OpenSCManager failed (5)\n\n");
 }
 
 TEST_F(SelfStop, ServiceNotOpened)
 {
     s_scm.serviceError = ERROR_SERVICE_DOES_NOT_EXIST;
-    stopMyself();
-    EXPECT_EQ((std::vector<std::string>{"OpenSCManager 11 1", "OpenService manager tamselsvc 0xf003f", "Close manager"}),
-              s_scm.calls);
-    EXPECT_EQ((std::vector<Record>{{500, kStart}, {1060, kServiceFailed}}), s_records);
-    EXPECT_EQ((std::vector<std::string>{"StopServiceMyself()\n\n", "OpenService failed (1060)\n\n"}), lines(2));
+    expectRequest({"OpenSCManager 11 1", "OpenService manager tamselsvc 0xf003f", "Close manager"},
+                  {1060, kServiceFailed}, "OpenService failed (1060)\n\n");
 }
 
 TEST_F(SelfStop, RequestAcceptedCarriesTheLastErrorLeftBehind)
 {
     s_scm.controlError = ERROR_ALREADY_EXISTS; // whatever the call leaves, it is recorded
-    stopMyself();
-    EXPECT_EQ((std::vector<std::string>{"OpenSCManager 11 1", "OpenService manager tamselsvc 0xf003f",
-                                        "ControlService service 1", "Close service", "Close manager"}),
-              s_scm.calls);
-    EXPECT_EQ((std::vector<Record>{{500, kStart}, {183, kAccepted}}), s_records);
-    EXPECT_EQ((std::vector<std::string>{"StopServiceMyself()\n\n", "StopServiceMyself Request success : 183\n\n"}),
-              lines(2));
+    expectRequest(kWholeRequest, {183, kAccepted}, "StopServiceMyself Request success : 183\n\n");
 }
 
 TEST_F(SelfStop, RequestRefused)
 {
     s_scm.controlResult = FALSE;
     s_scm.controlError = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
-    stopMyself();
-    EXPECT_EQ((std::vector<std::string>{"OpenSCManager 11 1", "OpenService manager tamselsvc 0xf003f",
-                                        "ControlService service 1", "Close service", "Close manager"}),
-              s_scm.calls);
-    EXPECT_EQ((std::vector<Record>{{500, kStart}, {1061, kRefused}}), s_records);
-    EXPECT_EQ((std::vector<std::string>{"StopServiceMyself()\n\n", "StopServiceMyself Request error: 1061\n\n"}),
-              lines(2));
+    expectRequest(kWholeRequest, {1061, kRefused}, "StopServiceMyself Request error: 1061\n\n");
 }
 
 TEST_F(SelfStop, WithTheEventlogSwitchOffOnlyTheLinesAreWritten)
@@ -191,6 +168,6 @@ TEST_F(SelfStop, WithTheEventlogSwitchOffOnlyTheLinesAreWritten)
     svc::TamselService service(L"tamselsvc");
     ASSERT_FALSE(service.outputSettings.shouldOutputToEventlog());
     service.StopServiceMyself();
-    EXPECT_TRUE(s_records.empty());
+    EXPECT_TRUE(caught.records().empty());
     EXPECT_EQ((std::vector<std::string>{"StopServiceMyself()\n\n", "OpenService failed (1060)\n\n"}), lines(2));
 }

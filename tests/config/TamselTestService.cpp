@@ -23,11 +23,14 @@ BOOL WINAPI echoRecord(HANDLE source, WORD type, WORD category, DWORD eventId, P
     return written;
 }
 
+const Corvane::Orlin::OutputSettingsPorts kEchoing{&echoRecord};
+
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
-    Corvane::Orlin::OutputSettings::SetReportEventForTesting(&echoRecord);
+    Corvane::Orlin::Ports<Corvane::Orlin::OutputSettingsPorts>::Override echo(Corvane::Orlin::outputSettingsPorts,
+                                                                              kEchoing);
     auto service = std::make_shared<tamselsvc::model::service::TamselService>(L"tamselsvc");
     auto& host = Corvane::Orlin::CService::GetInstance();
     host.SetNameGenerator(service);

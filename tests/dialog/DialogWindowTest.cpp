@@ -9,7 +9,6 @@
 
 #include "TestProcess.h"
 #include "_dialog/ResourceString.h"
-#include "_win32/UniqueHandle.h"
 
 #include <gtest/gtest.h>
 
@@ -24,43 +23,20 @@ using namespace dialog_test;
 using brimlock_test::MessageBoxView;
 using brimlock_test::quoteArgument;
 using brimlock_test::toUtf8;
-using Corvane::Orlin::UniqueHandle;
 
 namespace {
 
-LANGID testLanguage()
+brimlock_test::StartedProcess startDialog(const std::wstring& noticeSwitch, const std::wstring& path)
 {
-    wchar_t value[16] = {};
-    return GetEnvironmentVariableW(L"BRIMLOCK_DIALOG_LANGUAGE", value, 16) ? static_cast<LANGID>(_wtoi(value))
-                                                                            : kEnglish;
-}
-
-struct Started {
-    UniqueHandle process;
-    DWORD processId = 0;
-};
-
-Started startDialog(const std::wstring& noticeSwitch, const std::wstring& path)
-{
-    Started started;
-    std::wstring commandLine =
-        quoteArgument(dialogProgramPath()) + L" " + noticeSwitch + L" " + quoteArgument(path);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-        started.process.reset(info.hProcess);
-        CloseHandle(info.hThread);
-        started.processId = info.dwProcessId;
-    }
-    return started;
+    return brimlock_test::startProcess(quoteArgument(dialogProgramPath()) + L" " + noticeSwitch + L" " +
+                                       quoteArgument(path));
 }
 
 // Reads the box of a freshly started dialog, checks it, and closes it with Return.
 void showReadAndClose(const std::wstring& noticeSwitch, UINT id, const std::wstring& path)
 {
     const LANGID language = testLanguage();
-    Started dialog = startDialog(noticeSwitch, path);
+    brimlock_test::StartedProcess dialog = startDialog(noticeSwitch, path);
     ASSERT_TRUE(dialog.process) << "error " << GetLastError();
     HWND window = brimlock_test::waitForDialogWindow(dialog.processId, 20000);
     if (window == nullptr) {

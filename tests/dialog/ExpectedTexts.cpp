@@ -103,6 +103,13 @@ const wchar_t* expectedText(LANGID language, UINT id)
     }
 }
 
+LANGID testLanguage()
+{
+    wchar_t value[16] = {};
+    return GetEnvironmentVariableW(L"BRIMLOCK_DIALOG_LANGUAGE", value, 16) ? static_cast<LANGID>(_wtoi(value))
+                                                                            : kEnglish;
+}
+
 std::wstring expectedNotice(LANGID language, UINT id, const std::wstring& path)
 {
     std::wstring text = expectedText(language, id);

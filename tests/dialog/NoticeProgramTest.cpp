@@ -13,18 +13,6 @@
 using namespace brimlockdlg;
 using namespace dialog_test;
 
-namespace {
-
-// The table that LoadStringW serves this process (English unless the test says otherwise).
-LANGID testLanguage()
-{
-    wchar_t value[16] = {};
-    return GetEnvironmentVariableW(L"BRIMLOCK_DIALOG_LANGUAGE", value, 16) ? static_cast<LANGID>(_wtoi(value))
-                                                                            : kEnglish;
-}
-
-} // namespace
-
 TEST(NoticeProgram, BadArgumentsShowNothing)
 {
     DialogImage image;

@@ -27,7 +27,9 @@ public:
     DWORD runResult = 0;
     DWORD unhandledResult = ERROR_CALL_NOT_IMPLEMENTED;
     bool returnBeforeStop = false;
+    DWORD workMs = 0; // with returnBeforeStop: how long Run works before it returns
     std::atomic<int> runCalls{0};
+    std::atomic<bool> runEnded{false};
     std::atomic<int> initializeCalls{0};
     std::atomic<DWORD> lastControl{0};
 
@@ -61,6 +63,8 @@ public:
         if (!returnBeforeStop) {
             ::WaitForSingleObject(stopEvent, 20000);
         }
+        ::Sleep(workMs);
+        runEnded = true;
         return runResult;
     }
 };
@@ -93,7 +97,20 @@ protected:
         ASSERT_TRUE(dispatcher.joinable());
         dispatcher.join();
     }
+    // Hosts `impl` as "alpha" and runs the host.
+    void runAlpha()
+    {
+        host().Register(L"alpha", impl);
+        runHost();
+    }
+    // Stops `service` and waits for the host's end.
+    void stopAndJoin(const std::wstring& service = L"alpha")
+    {
+        EXPECT_EQ(DWORD(NO_ERROR), scm.control(service, SERVICE_CONTROL_STOP));
+        joinHost();
+    }
 
+    std::shared_ptr<TestImplement> impl = std::make_shared<TestImplement>();
     FakeScm scm;
     Corvane::Orlin::IWin32Api* previous = nullptr;
     std::thread dispatcher;
@@ -106,13 +123,10 @@ DWORD stateOf(const StatusReport& r) { return r.status.dwCurrentState; }
 
 TEST_F(CServiceTest, OneServiceReportsOwnProcessTypeThroughRunningAndStopped)
 {
-    auto impl = std::make_shared<TestImplement>();
     impl->controlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SESSIONCHANGE;
-    host().Register(L"alpha", impl);
-    runHost();
+    runAlpha();
     ASSERT_TRUE(scm.waitForState(L"alpha", SERVICE_RUNNING, 5000));
-    EXPECT_EQ(NO_ERROR, scm.control(L"alpha", SERVICE_CONTROL_STOP));
-    joinHost();
+    stopAndJoin();
     EXPECT_EQ(0u, runResult);
 
     const auto reports = scm.reportsOf(L"alpha");
@@ -144,8 +158,7 @@ TEST_F(CServiceTest, TwoServicesReportShareProcessTypeAndEachGetsItsOwnStopEvent
     ASSERT_TRUE(scm.waitForState(L"first", SERVICE_STOPPED, 5000));
     // Stopping one service leaves the other running.
     EXPECT_FALSE(scm.waitForState(L"second", SERVICE_STOPPED, 200));
-    EXPECT_EQ(NO_ERROR, scm.control(L"second", SERVICE_CONTROL_STOP));
-    joinHost();
+    stopAndJoin(L"second");
     for (const auto& r : scm.reports()) {
         EXPECT_EQ(DWORD(SERVICE_WIN32_SHARE_PROCESS), r.status.dwServiceType);
     }
@@ -160,8 +173,7 @@ TEST_F(CServiceTest, SecondRegistrationUnderOneNameReplacesTheFirst)
     EXPECT_EQ(1, replaced.use_count()) << "the host let go of the first implementation";
     runHost();
     ASSERT_TRUE(scm.waitForState(L"alpha", SERVICE_RUNNING, 5000));
-    EXPECT_EQ(NO_ERROR, scm.control(L"alpha", SERVICE_CONTROL_STOP));
-    joinHost();
+    stopAndJoin();
     EXPECT_EQ(std::vector<std::wstring>{L"alpha"}, scm.tableNames());
     EXPECT_EQ(0, replaced->initializeCalls.load());
     EXPECT_EQ(1, kept->initializeCalls.load());
@@ -170,9 +182,7 @@ TEST_F(CServiceTest, SecondRegistrationUnderOneNameReplacesTheFirst)
 
 TEST_F(CServiceTest, InterrogateAnswersNoErrorAndReportsOnceAndUnhandledCodesGoBackUnchanged)
 {
-    auto impl = std::make_shared<TestImplement>();
-    host().Register(L"alpha", impl);
-    runHost();
+    runAlpha();
     ASSERT_TRUE(scm.waitForState(L"alpha", SERVICE_RUNNING, 5000));
 
     size_t before = scm.reports().size();
@@ -187,20 +197,16 @@ TEST_F(CServiceTest, InterrogateAnswersNoErrorAndReportsOnceAndUnhandledCodesGoB
     EXPECT_EQ(DWORD(ERROR_CALL_NOT_IMPLEMENTED), scm.control(L"alpha", 200));
     EXPECT_EQ(0, scm.setEventCalls()) << "no stop event while the service stays running";
 
-    EXPECT_EQ(NO_ERROR, scm.control(L"alpha", SERVICE_CONTROL_STOP));
-    joinHost();
+    stopAndJoin();
 }
 
 TEST_F(CServiceTest, StopLoopReportsRisingCheckPointsWithWaitHintThenStopped)
 {
     Corvane::Orlin::g_outputToDebugView = false;
-    auto impl = std::make_shared<TestImplement>();
-    host().Register(L"alpha", impl);
     scm.workerWaitTimeouts = 2; // the worker takes "25 seconds": two 10-second waits time out
-    runHost();
+    runAlpha();
     ASSERT_TRUE(scm.waitForState(L"alpha", SERVICE_RUNNING, 5000));
-    EXPECT_EQ(NO_ERROR, scm.control(L"alpha", SERVICE_CONTROL_STOP));
-    joinHost();
+    stopAndJoin();
 
     std::vector<StatusReport> pending;
     for (const auto& r : scm.reportsOf(L"alpha")) {
@@ -225,13 +231,10 @@ TEST_F(CServiceTest, StopLoopReportsRisingCheckPointsWithWaitHintThenStopped)
 
 TEST_F(CServiceTest, RunResultBecomesServiceSpecificExitCodeOfTheFinalReport)
 {
-    auto impl = std::make_shared<TestImplement>();
     impl->runResult = 3;
-    host().Register(L"alpha", impl);
-    runHost();
+    runAlpha();
     ASSERT_TRUE(scm.waitForState(L"alpha", SERVICE_RUNNING, 5000));
-    EXPECT_EQ(NO_ERROR, scm.control(L"alpha", SERVICE_CONTROL_STOP));
-    joinHost();
+    stopAndJoin();
     const StatusReport last = scm.reports().back();
     EXPECT_EQ(SERVICE_STOPPED, stateOf(last));
     EXPECT_EQ(DWORD(ERROR_SERVICE_SPECIFIC_ERROR), last.status.dwWin32ExitCode);
@@ -240,28 +243,23 @@ TEST_F(CServiceTest, RunResultBecomesServiceSpecificExitCodeOfTheFinalReport)
 
 TEST_F(CServiceTest, RunThatReturnsEarlyStaysRunningUntilStopAndThenCarriesItsCode)
 {
-    auto impl = std::make_shared<TestImplement>();
     impl->returnBeforeStop = true;
     impl->runResult = 3;
-    host().Register(L"alpha", impl);
-    runHost();
+    runAlpha();
     ASSERT_TRUE(scm.waitForState(L"alpha", SERVICE_RUNNING, 5000));
     ASSERT_TRUE(brimlock_test::waitUntil([&] { return impl->runCalls.load() == 1; }, std::chrono::seconds(5)));
     Sleep(50);
     EXPECT_FALSE(scm.waitForState(L"alpha", SERVICE_STOPPED, 100));
-    EXPECT_EQ(NO_ERROR, scm.control(L"alpha", SERVICE_CONTROL_STOP));
-    joinHost();
+    stopAndJoin();
     EXPECT_EQ(DWORD(ERROR_SERVICE_SPECIFIC_ERROR), scm.reports().back().status.dwWin32ExitCode);
     EXPECT_EQ(3u, scm.reports().back().status.dwServiceSpecificExitCode);
 }
 
 TEST_F(CServiceTest, InitializeRefusalReportsStoppedWithItsCodesAndStartsNoWorker)
 {
-    auto impl = std::make_shared<TestImplement>();
     impl->initializeResult = ERROR_SERVICE_SPECIFIC_ERROR;
     impl->initializeSpecific = 2;
-    host().Register(L"alpha", impl);
-    runHost();
+    runAlpha();
     joinHost();
     const auto reports = scm.reportsOf(L"alpha");
     ASSERT_EQ(1u, reports.size());
@@ -273,10 +271,8 @@ TEST_F(CServiceTest, InitializeRefusalReportsStoppedWithItsCodesAndStartsNoWorke
 
 TEST_F(CServiceTest, HandlerRegistrationFailureReportsNothing)
 {
-    auto impl = std::make_shared<TestImplement>();
-    host().Register(L"alpha", impl);
     scm.failHandlerRegistration = true;
-    runHost();
+    runAlpha();
     joinHost();
     EXPECT_TRUE(scm.reports().empty());
     EXPECT_EQ(0, impl->initializeCalls.load());
@@ -285,22 +281,18 @@ TEST_F(CServiceTest, HandlerRegistrationFailureReportsNothing)
 
 TEST_F(CServiceTest, FailedRunningReportStartsNoWorker)
 {
-    auto impl = std::make_shared<TestImplement>();
-    host().Register(L"alpha", impl);
     scm.failRunningReport = true;
-    runHost();
+    runAlpha();
     joinHost();
     EXPECT_EQ(0, impl->runCalls.load());
 }
 
 TEST_F(CServiceTest, WorkerThatCannotStartLeadsToStoppedAtOnce)
 {
-    auto impl = std::make_shared<TestImplement>();
-    host().Register(L"alpha", impl);
     host().SetWorkerStarterForTesting([](std::function<void()>) -> std::thread {
         throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
     });
-    runHost();
+    runAlpha();
     ASSERT_TRUE(scm.waitForState(L"alpha", SERVICE_STOPPED, 5000)) << "no stop control is needed";
     joinHost();
     const auto reports = scm.reportsOf(L"alpha");
@@ -311,9 +303,24 @@ TEST_F(CServiceTest, WorkerThatCannotStartLeadsToStoppedAtOnce)
     EXPECT_EQ(0, impl->runCalls.load());
 }
 
+TEST_F(CServiceTest, FailedStopWaitReportsStoppedAndJoinsTheWorker)
+{
+    impl->returnBeforeStop = true;
+    impl->workMs = 500;
+    scm.failStopWait = true;
+    runAlpha();
+    ASSERT_TRUE(scm.waitForState(L"alpha", SERVICE_STOPPED, 5000)) << "no stop control is needed";
+    joinHost();
+    EXPECT_TRUE(impl->runEnded.load()) << "the service-main callback returned before its worker ended";
+    const auto reports = scm.reportsOf(L"alpha");
+    ASSERT_EQ(2u, reports.size());
+    EXPECT_EQ(SERVICE_RUNNING, stateOf(reports[0]));
+    EXPECT_EQ(SERVICE_STOPPED, stateOf(reports[1]));
+    EXPECT_EQ(0u, reports[1].status.dwCheckPoint);
+}
+
 TEST_F(CServiceTest, ControlAfterServiceMainReturnedStillFindsTheName)
 {
-    auto impl = std::make_shared<TestImplement>();
     host().Register(L"first", impl);
     host().Register(L"second", std::make_shared<TestImplement>());
     runHost();
@@ -326,8 +333,7 @@ TEST_F(CServiceTest, ControlAfterServiceMainReturnedStillFindsTheName)
     // must point at a name that outlives the service-main call.
     EXPECT_EQ(DWORD(NO_ERROR), scm.control(L"first", SERVICE_CONTROL_INTERROGATE));
     EXPECT_EQ(DWORD(SERVICE_CONTROL_INTERROGATE), impl->lastControl.load());
-    EXPECT_EQ(NO_ERROR, scm.control(L"second", SERVICE_CONTROL_STOP));
-    joinHost();
+    stopAndJoin(L"second");
 }
 
 namespace {

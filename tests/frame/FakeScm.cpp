@@ -117,6 +117,10 @@ BOOL WINAPI FakeScm::SetEvent(HANDLE event)
 
 DWORD WINAPI FakeScm::WaitForSingleObject(HANDLE handle, DWORD milliseconds)
 {
+    if (milliseconds == INFINITE && failStopWait) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
     if (milliseconds != INFINITE) {
         std::lock_guard<std::mutex> lock(_lock);
         _timedWaits.push_back(milliseconds);

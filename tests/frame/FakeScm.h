@@ -33,6 +33,7 @@ public:
     bool failHandlerRegistration = false;
     bool failRunningReport = false;
     int workerWaitTimeouts = 0;          // timed waits on a non-event handle that report WAIT_TIMEOUT
+    bool failStopWait = false;           // the untimed wait for the stop event fails
 
     // Posts a control to `service` and waits for the handler's result (at most 10 s;
     // 0xFFFFFFFF when it did not come).

@@ -8,7 +8,6 @@
 
 using Corvane::Orlin::CWin32Api;
 using Corvane::Orlin::win32::AnsiConversionException;
-using Corvane::Orlin::win32::SetWideCharToMultiByteForTesting;
 using Corvane::Orlin::win32::ToAnsi;
 
 TEST(Win32Facade, SecureZeroMemoryClearsExactlyTheCountedBytes)
@@ -60,6 +59,10 @@ TEST(ToAnsi, EmptyAndPlainText)
 }
 
 namespace {
+
+using Corvane::Orlin::win32::AnsiConversionPorts;
+using Corvane::Orlin::win32::ansiConversionPorts;
+
 int WINAPI failWith1113(UINT, DWORD, LPCWCH, int, LPSTR, int, LPCCH, LPBOOL)
 {
     SetLastError(ERROR_NO_UNICODE_TRANSLATION);
@@ -79,14 +82,26 @@ int WINAPI failSecondStep(UINT cp, DWORD flags, LPCWCH in, int n, LPSTR out, int
     }
     return ::WideCharToMultiByte(cp, flags, in, n, out, size, def, used);
 }
-struct RestoreConversion {
-    ~RestoreConversion() { SetWideCharToMultiByteForTesting(nullptr); }
-};
+
+// ToAnsi of `text` with the conversion call replaced by `convert` raises exactly this.
+void expectRaised(Corvane::Orlin::win32::WideCharToMultiByteFn convert, const std::wstring& text, DWORD code,
+                  const char* message)
+{
+    const AnsiConversionPorts failing{convert};
+    Corvane::Orlin::Ports<AnsiConversionPorts>::Override scope(ansiConversionPorts, failing);
+    try {
+        ToAnsi(text);
+        ADD_FAILURE() << "no exception";
+    } catch (const AnsiConversionException& e) {
+        EXPECT_EQ(code, e.errorCode());
+        EXPECT_STREQ(message, e.what());
+    }
+}
+
 } // namespace
 
 TEST(ToAnsi, UnpairedSurrogateRejectedWithErrorCodeAndText)
 {
-    RestoreConversion restore;
     const std::wstring lone(1, wchar_t(0xD800));
     // Windows' code pages replace an unpaired surrogate instead of failing; where the
     // system does reject it, the result must be the exception below.
@@ -97,37 +112,17 @@ TEST(ToAnsi, UnpairedSurrogateRejectedWithErrorCodeAndText)
         EXPECT_EQ(DWORD(ERROR_NO_UNICODE_TRANSLATION), e.errorCode());
         EXPECT_STREQ("Invalid UTF-16 sequence found in input string.", e.what());
     }
-    // The same rejection forced through the seam, at either step.
-    SetWideCharToMultiByteForTesting(&failWith1113);
-    try {
-        ToAnsi(L"a" + lone);
-        FAIL() << "no exception";
-    } catch (const AnsiConversionException& e) {
-        EXPECT_EQ(DWORD(ERROR_NO_UNICODE_TRANSLATION), e.errorCode());
-        EXPECT_STREQ("Invalid UTF-16 sequence found in input string.", e.what());
-    }
+    // The same rejection forced through the seam.
+    expectRaised(&failWith1113, L"a" + lone, ERROR_NO_UNICODE_TRANSLATION,
+                 "Invalid UTF-16 sequence found in input string.");
 }
 
 TEST(ToAnsi, OtherFailuresKeepTheirStepsMessage)
 {
-    RestoreConversion restore;
-    SetWideCharToMultiByteForTesting(&failWithInvalidParameter);
-    try {
-        ToAnsi(L"abc");
-        FAIL() << "no exception";
-    } catch (const AnsiConversionException& e) {
-        EXPECT_EQ(DWORD(ERROR_INVALID_PARAMETER), e.errorCode());
-        EXPECT_STREQ("Cannot get result string length when converting from UTF-16 to ANSI (WideCharToMultiByte "
-                     "failed).",
-                     e.what());
-    }
+    expectRaised(&failWithInvalidParameter, L"abc", ERROR_INVALID_PARAMETER,
+                 "Cannot get result string length when converting from UTF-16 to ANSI (WideCharToMultiByte failed).");
     g_calls = 0;
-    SetWideCharToMultiByteForTesting(&failSecondStep);
-    try {
-        ToAnsi(L"abc");
-        FAIL() << "no exception";
-    } catch (const AnsiConversionException& e) {
-        EXPECT_EQ(DWORD(ERROR_INSUFFICIENT_BUFFER), e.errorCode());
-        EXPECT_STREQ("Cannot convert from UTF-16 to ANSI (WideCharToMultiByte failed).", e.what());
-    }
+    expectRaised(&failSecondStep, L"abc", ERROR_INSUFFICIENT_BUFFER,
+                 "Cannot convert from UTF-16 to ANSI (WideCharToMultiByte failed).");
+    EXPECT_EQ("abc", ToAnsi(L"abc")) << "the system's call is back once the scope has ended";
 }

@@ -5,12 +5,11 @@
 #include "ArgvSplit.h"
 #include "HostileText.h"
 
+#include "_dialog/CommandLine.h"
 #include "_process/ChildProcess.h"
 #include "_process/NotificationLaunch.h"
 
 #include <gtest/gtest.h>
-
-#include <shellapi.h>
 
 #include <algorithm>
 
@@ -18,18 +17,10 @@ using brimlock_native::HostileText;
 
 namespace {
 
+// The dialog program's own split (CommandLineToArgvW).
 std::vector<std::wstring> realSplit(const std::wstring& line)
 {
-    int count = 0;
-    LPWSTR* argv = CommandLineToArgvW(line.c_str(), &count);
-    std::vector<std::wstring> items;
-    if (argv) {
-        for (int i = 0; i < count; ++i) {
-            items.push_back(argv[i]);
-        }
-        LocalFree(argv);
-    }
-    return items;
+    return brimlockdlg::splitCommandLine(line.c_str()).items;
 }
 
 } // namespace
@@ -40,11 +31,7 @@ TEST(DialogCommandLine, EveryLegalPathSplitsBackIntoThreeItems)
     const std::wstring program = tamselsvc::process::dialogProgramPath();
     HostileText random(21);
     for (int round = 0; round < 3000; ++round) {
-        std::wstring path = L"C:";
-        const unsigned depth = 1 + random.number(3);
-        for (unsigned i = 0; i < depth; ++i) {
-            path += L"\\" + random.legalFileName(16);
-        }
+        const std::wstring path = random.legalPath(3, 16);
         const wchar_t* noticeSwitch = round % 3 == 0 ? L"/normal" : round % 3 == 1 ? L"/restart" : L"/fatal";
         Corvane::Orlin::ChildProcess dialog(program, tamselsvc::process::dialogArguments(noticeSwitch, path));
         const auto items = realSplit(dialog.commandLine());

@@ -3,21 +3,20 @@
 // session query through a substitute where Wine cannot answer it.
 #include "FakeChildProcessApi.h"
 #include "LogCapture.h"
+#include "StandInRecords.h"
 #include "TestPaths.h"
 #include "Wait.h"
 
+#include "_dialog/CommandLine.h"
 #include "_process/ChildProcess.h"
 #include "_process/NotificationLaunch.h"
 #include "_process/SessionInfoApi.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <filesystem>
-#include <fstream>
 #include <set>
 #include <thread>
 #include <vector>
@@ -64,20 +63,25 @@ public:
     }
 };
 
-std::wstring readUtf16(const std::wstring& path)
-{
-    std::ifstream in(std::filesystem::path(path), std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
-}
+// The launches' ports with the given stand-ins (nullptr: the system's) for a scope.
+class Substitutes {
+public:
+    Substitutes(launch::ISessionInfoApi* session, Corvane::Orlin::IChildProcessApi* child)
+        : _set{session ? session : launch::notificationLaunchPorts.real().sessionInfo,
+               child ? child : launch::notificationLaunchPorts.real().childProcess},
+          _scope(launch::notificationLaunchPorts, _set)
+    {
+    }
 
+private:
+    const launch::NotificationLaunchPorts _set;
+    Corvane::Orlin::Ports<launch::NotificationLaunchPorts>::Override _scope;
+};
+
+// As the dialog program splits its command line.
 std::vector<std::wstring> splitCommandLine(const std::wstring& line)
 {
-    int count = 0;
-    LPWSTR* items = CommandLineToArgvW(line.c_str(), &count);
-    std::vector<std::wstring> result(items, items + count);
-    LocalFree(items);
-    return result;
+    return brimlockdlg::splitCommandLine(line.c_str()).items;
 }
 
 // A launch on its own thread, as the service makes it; finished() tells when it returned.
@@ -117,26 +121,16 @@ protected:
         releaseAll();
         // Every stand-in that started has ended before its folder goes.
         EXPECT_TRUE(brimlock_test::waitUntil([this] { return count(L"ended-") == count(L"started-"); }, 20s));
-        launch::setSessionInfoApiForTest(nullptr);
-        launch::setChildProcessApiForTest(nullptr);
         launch::g_restartPending = false;
         brimlock_test::removeTree(folder);
     }
 
-    size_t count(const std::wstring& head) const { return files(head).size(); }
-    std::vector<std::wstring> files(const std::wstring& head) const
+    // What the stand-in dialogs wrote: started-<pid>.txt holds a command line.
+    std::vector<std::wstring> records(const std::wstring& head) const
     {
-        std::vector<std::wstring> found;
-        WIN32_FIND_DATAW data;
-        HANDLE find = FindFirstFileW((folder + L"\\" + head + L"*.txt").c_str(), &data);
-        if (find != INVALID_HANDLE_VALUE) {
-            do {
-                found.push_back(folder + L"\\" + data.cFileName);
-            } while (FindNextFileW(find, &data));
-            FindClose(find);
-        }
-        return found;
+        return brimlock_test::readStandInRecords(folder, head);
     }
+    size_t count(const std::wstring& head) const { return records(head).size(); }
     bool waitStarted(size_t n) { return brimlock_test::waitUntil([&] { return count(L"started-") >= n; }, 20s); }
     void releaseAll()
     {
@@ -195,9 +189,9 @@ TEST_F(NotificationLaunchTest, LaunchDialogWaitsForTheDialogWhichGetsItsCommandL
     const std::wstring file = L"C:\\Program Files";
     LaunchThread launcher([&] { launch::launchDialog(L"/fatal", file); });
     ASSERT_TRUE(waitStarted(1));
-    const auto started = files(L"started-");
+    const auto started = records(L"started-");
     ASSERT_EQ(1u, started.size());
-    const std::wstring received = readUtf16(started[0]);
+    const std::wstring received = started[0];
     EXPECT_EQ(expectedLine(L"/fatal", file), received);
     EXPECT_EQ(3u, splitCommandLine(received).size());
     Sleep(300);
@@ -220,11 +214,9 @@ TEST_F(NotificationLaunchTest, SecondExclusiveLaunchIsDroppedWhileTheFirstRunsAn
     LaunchThread ungated([&] { launch::launchDialog(L"/fatal", L"C:\\third"); });
     ASSERT_TRUE(waitStarted(2)) << "launchDialog is not gated";
     Sleep(500);
-    ASSERT_EQ(2u, count(L"started-"));
-    std::set<std::wstring> lines;
-    for (const auto& f : files(L"started-")) {
-        lines.insert(readUtf16(f));
-    }
+    const auto started = records(L"started-");
+    ASSERT_EQ(2u, started.size());
+    const std::set<std::wstring> lines(started.begin(), started.end());
     EXPECT_EQ((std::set<std::wstring>{expectedLine(L"/normal", L"C:\\first"), expectedLine(L"/fatal", L"C:\\third")}),
               lines);
 
@@ -247,7 +239,7 @@ TEST_F(NotificationLaunchTest, ExclusiveLaunchOnTheThreadThatHoldsTheGateIsDropp
             launch::launchDialogExclusive(L"/normal", L"C:\\nested");
         }
     };
-    launch::setChildProcessApiForTest(&api);
+    Substitutes substitutes(nullptr, &api);
     launch::launchDialogExclusive(L"/normal", L"C:\\outer");
     EXPECT_EQ(1, api.createCalls) << "the nested launch started something";
     ASSERT_TRUE(launch::g_launchGate.try_lock());
@@ -259,7 +251,7 @@ TEST_F(NotificationLaunchTest, ExceptionInsideAnExclusiveLaunchIsSwallowedAndThe
     FakeChildProcessApi api;
     api.failAt = brimlock_test::Step::CreateProcessAsUser;
     api.throwInsteadOfFailing = true;
-    launch::setChildProcessApiForTest(&api);
+    Substitutes substitutes(nullptr, &api);
     EXPECT_THROW(launch::launchDialog(L"/normal", L"C:\\x"), std::runtime_error);
     EXPECT_NO_THROW(launch::launchDialogExclusive(L"/normal", L"C:\\x"));
     EXPECT_EQ(2, api.createCalls);
@@ -317,8 +309,7 @@ TEST_F(NotificationLaunchTest, FailedSessionQueryDropsTheNotice)
     FakeSessionInfoApi session;
     session.queryFails = true;
     FakeChildProcessApi api;
-    launch::setSessionInfoApiForTest(&session);
-    launch::setChildProcessApiForTest(&api);
+    Substitutes substitutes(&session, &api);
     launch::notifyActiveUser(L"C:\\Program", L"/normal");
     EXPECT_TRUE(session.askedRightThing);
     EXPECT_EQ(1u, session.queriedSession);
@@ -332,8 +323,7 @@ TEST_F(NotificationLaunchTest, InactiveSessionKeepsTheLatestFileForTheNextLogon)
 {
     FakeSessionInfoApi session;
     FakeChildProcessApi api;
-    launch::setSessionInfoApiForTest(&session);
-    launch::setChildProcessApiForTest(&api);
+    Substitutes substitutes(&session, &api);
     // The id is used as it comes, even "no session".
     session.activeSession = 0xFFFFFFFF;
     for (WTS_CONNECTSTATE_CLASS state : {WTSDisconnected, WTSConnected, WTSListen}) {
@@ -357,7 +347,6 @@ TEST_F(NotificationLaunchTest, ActiveSessionLaunchesWithTheGivenOrTheCurrentSwit
 {
     FakeSessionInfoApi session;
     session.activeSession = 3;
-    launch::setSessionInfoApiForTest(&session);
     struct Case {
         const wchar_t* given;
         bool restartPending;
@@ -373,7 +362,7 @@ TEST_F(NotificationLaunchTest, ActiveSessionLaunchesWithTheGivenOrTheCurrentSwit
         FakeChildProcessApi api;
         api.reallyCreate = false;
         api.activeSession = 3;
-        launch::setChildProcessApiForTest(&api);
+        Substitutes substitutes(&session, &api);
         launch::g_restartPending = c.restartPending;
         launch::notifyActiveUser(L"C:\\Program Files", c.given);
         EXPECT_EQ(3u, session.queriedSession);
@@ -389,10 +378,10 @@ TEST_F(NotificationLaunchTest, ActiveSessionLaunchesWithTheGivenOrTheCurrentSwit
 TEST_F(NotificationLaunchTest, ActiveSessionShowsTheDialogAndDropsANoticeWhileItIsOpen)
 {
     FakeSessionInfoApi session;
-    launch::setSessionInfoApiForTest(&session);
+    Substitutes substitutes(&session, nullptr);
     LaunchThread first([&] { launch::notifyActiveUser(L"C:\\Program", L""); });
     ASSERT_TRUE(waitStarted(1));
-    EXPECT_EQ(expectedLine(L"/normal", L"C:\\Program"), readUtf16(files(L"started-")[0]));
+    EXPECT_EQ(expectedLine(L"/normal", L"C:\\Program"), records(L"started-").at(0));
     launch::notifyActiveUser(L"C:\\Program Files", L"");
     Sleep(500);
     EXPECT_EQ(1u, count(L"started-")) << "the second notice is dropped while the first dialog is open";

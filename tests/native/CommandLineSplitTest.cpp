@@ -38,11 +38,7 @@ TEST(DialogCommandLine, EveryLegalPathSplitsIntoExactlyThreeItems)
     for (int round = 0; round < 20000; ++round) {
         // A path of legal names: a drive, folders, a file; blanks, "%", tabs, dots at the
         // end, letters outside any code page and lone surrogates are all allowed.
-        std::wstring path = L"C:";
-        const unsigned depth = 1 + random.number(4);
-        for (unsigned i = 0; i < depth; ++i) {
-            path += L"\\" + random.legalFileName(20);
-        }
+        const std::wstring path = random.legalPath(4, 20);
         for (const wchar_t* noticeSwitch : {L"/normal", L"/restart", L"/fatal"}) {
             const auto items = splitCommandLine(formatDialogCommandLine(kProgram, noticeSwitch, path));
             ASSERT_EQ(3u, items.size());

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 using namespace tamselsvc::model::service;
@@ -90,6 +91,10 @@ Corvane::Orlin::Ports<CounterPorts> counterPorts{CounterPorts{&realValue}};
 TEST(PortsOverride, ScopedNestedAndSeenWholeByOtherThreads)
 {
     using Override = Corvane::Orlin::Ports<CounterPorts>::Override;
+    // The set in force is held by address: a temporary set is refused at compile time.
+    static_assert(std::is_constructible<Override, Corvane::Orlin::Ports<CounterPorts>&, const CounterPorts&>::value &&
+                      !std::is_constructible<Override, Corvane::Orlin::Ports<CounterPorts>&, CounterPorts&&>::value,
+                  "an override takes a named set only");
     ASSERT_EQ(1, counterPorts().value());
     std::atomic<bool> done{false};
     std::atomic<int> odd{0};

@@ -51,6 +51,18 @@ public:
         }
     }
 
+    // A file's full path of legal names: "C:", then 1 to `maxDepth` names of up to
+    // `maxNameLength` units, each after a backslash.
+    std::wstring legalPath(unsigned maxDepth, size_t maxNameLength)
+    {
+        std::wstring path = L"C:";
+        const unsigned depth = 1 + number(maxDepth);
+        for (unsigned i = 0; i < depth; ++i) {
+            path += L"\\" + legalFileName(maxNameLength);
+        }
+        return path;
+    }
+
     std::uint32_t number(std::uint32_t below) { return _random() % below; }
 
 private:

@@ -79,6 +79,11 @@ ServiceEntry readServiceEntry(const std::wstring& name)
         }
     }
     entry.failureActionsError = error;
+    if (queryConfig2(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, buffer, error)) {
+        entry.failureActionsOnNonCrashFailures =
+            reinterpret_cast<const SERVICE_FAILURE_ACTIONS_FLAG*>(buffer.data())->fFailureActionsOnNonCrashFailures != 0;
+    }
+    entry.failureActionsFlagError = error;
 
     DWORD size = 0;
     QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&entry.status),

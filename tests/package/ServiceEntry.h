@@ -26,6 +26,8 @@ struct ServiceEntry {
     DWORD failureActionsError = 0; // error of QueryServiceConfig2W(SERVICE_CONFIG_FAILURE_ACTIONS)
     DWORD resetPeriod = 0;
     std::vector<SC_ACTION> failureActions;
+    DWORD failureActionsFlagError = 0; // error of QueryServiceConfig2W(SERVICE_CONFIG_FAILURE_ACTIONS_FLAG)
+    bool failureActionsOnNonCrashFailures = false;
     SERVICE_STATUS_PROCESS status{};
 };
 

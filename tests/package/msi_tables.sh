@@ -1,27 +1,30 @@
 #!/usr/bin/env bash
 # Reads the tables of brimlock.msi back with msiinfo and checks what an administrator is
-# promised: a 32-bit package that puts both programs into the product folder, the service
-# entry (own process, automatic start, normal error control, LocalSystem, a description),
-# start at install, stop and removal at uninstall, and the pre-shutdown time-out and
-# recovery actions for Windows Installer 5.0, which Wine's installer (4.5) skips.
+# promised: a 32-bit package of the given version that puts both programs into the product
+# folder, the service entry (own process, automatic start, normal error control,
+# LocalSystem, a description), start at install, stop and removal at uninstall, the
+# pre-shutdown time-out, failure-actions flag and recovery actions for Windows Installer
+# 5.0, which Wine's installer (4.5) skips, the event source "brimlock" and its removal, the
+# custom action that quotes the image path, and the refusal of a downgrade.
 #
-#   msi_tables.sh PACKAGE
+#   msi_tables.sh PACKAGE VERSION
 set -euo pipefail
-msi="${1:?usage: msi_tables.sh PACKAGE}"
-failures=0
-row() { msiinfo export "$msi" "$1" | tr -d '\r' | tail -n +4; }
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+source "$here/checks.sh"
+msi="${1:?usage: msi_tables.sh PACKAGE VERSION}"
+version="${2:?usage: msi_tables.sh PACKAGE VERSION}"
+rows() { msiinfo export "$msi" "$1" | tr -d '\r' | tail -n +4; }
+has_row() { rows "$1" | grep -qxF -- "$2"; }
+# Rows whose first column (a generated key) is left out.
+has_row_after_key() { rows "$1" | cut -f2- | grep -qxF -- "$2"; }
 expect() { # expect DESCRIPTION TABLE EXACT-ROW
-    if row "$2" | grep -qxF -- "$3"; then
-        echo "ok: $1"
-    else
-        echo "FAILED: $1: no row"; printf '  %s\n' "$3"; echo "  in $2:"; row "$2" | sed 's/^/    /'
-        failures=$((failures + 1))
-    fi
+    check "$1" has_row "$2" "$3"
+    has_row "$2" "$3" || { printf '  wanted: %s\n  in %s:\n' "$3" "$2"; rows "$2" | sed 's/^/    /'; }
 }
 T=$'\t'
 
-msiinfo suminfo "$msi" | grep -qx 'Template: Intel;1033' \
-    && echo "ok: a 32-bit package" || { echo "FAILED: not a 32-bit package"; failures=$((failures + 1)); }
+check "a 32-bit package" eval "msiinfo suminfo '$msi' | grep -qx 'Template: Intel;1033'"
+expect "product version $version" Property "ProductVersion${T}$version"
 expect "product folder under the 32-bit program folder" Directory "MakerFolder${T}ProgramFilesFolder${T}Corvane"
 expect "product folder named Quarrow Link" Directory "INSTALLDIR${T}MakerFolder${T}Quarrow Link"
 expect "service program in the product folder" Component \
@@ -35,8 +38,11 @@ expect "service entry" ServiceInstall \
 # 163 = start at install (1) + stop at install (2) + stop at uninstall (32) + delete at uninstall (128).
 expect "start at install, stop and delete at uninstall" ServiceControl \
     "tamselsvc${T}tamselsvc${T}163${T}${T}1${T}ServiceProgram"
-# Config type 7 is SERVICE_CONFIG_PRESHUTDOWN_INFO; event 5 = install and reinstall.
+# Config type 7 is SERVICE_CONFIG_PRESHUTDOWN_INFO, 4 SERVICE_CONFIG_FAILURE_ACTIONS_FLAG;
+# event 5 = install and reinstall.
 expect "pre-shutdown time-out 20 s" MsiServiceConfig "PreshutdownTimeout${T}tamselsvc${T}5${T}7${T}20000${T}ServiceProgram"
+expect "recovery also after a stop with an error" MsiServiceConfig \
+    "FailureActionsFlag${T}tamselsvc${T}5${T}4${T}1${T}ServiceProgram"
 expect "restart after 5 s and 60 s, reset after a day" MsiServiceConfigFailureActions \
     "Recovery${T}tamselsvc${T}5${T}86400${T}${T}${T}1[~]1[~]0${T}5000[~]60000[~]0${T}ServiceProgram"
 expect "MsiConfigureServices between InstallServices and StartServices" InstallExecuteSequence \
@@ -44,16 +50,42 @@ expect "MsiConfigureServices between InstallServices and StartServices" InstallE
 expect "InstallServices" InstallExecuteSequence "InstallServices${T}VersionNT${T}5800"
 expect "StartServices" InstallExecuteSequence "StartServices${T}VersionNT${T}5900"
 expect "maker's folder removed at uninstall" RemoveFile "RemoveMakerFolder${T}MakerFolder${T}${T}MakerFolder${T}2"
+
+# The event source: Root 2 is HKEY_LOCAL_MACHINE; "#7" a REG_DWORD; the row named "*"
+# removes the key at uninstall.
+source_key='SYSTEM\CurrentControlSet\Services\EventLog\Application\brimlock'
+check "event message file: the installed brimlock.exe" has_row_after_key Registry \
+    "2${T}${source_key}${T}EventMessageFile${T}[#brimlock.exe]${T}ServiceProgram"
+check "event types supported: 7" has_row_after_key Registry "2${T}${source_key}${T}TypesSupported${T}#7${T}ServiceProgram"
+check "event source key removed at uninstall" has_row_after_key Registry "2${T}${source_key}${T}*${T}${T}ServiceProgram"
+check "nothing else written to the registry" eval "[[ \$(rows Registry | wc -l) -eq 3 ]]"
+check "WriteRegistryValues and RemoveRegistryValues scheduled" eval \
+    "rows InstallExecuteSequence | cut -f1 | grep -qx WriteRegistryValues && rows InstallExecuteSequence | cut -f1 | grep -qx RemoveRegistryValues"
+
+# The quoted image path: 3074 = program from the Binary table, deferred, no impersonation.
+expect "custom action that quotes the image path" CustomAction \
+    "QuoteImagePath${T}3074${T}QuoteImagePath${T}tamselsvc \"[#brimlock.exe]\"${T}"
+expect "... run after InstallServices whenever the service's component is installed" InstallExecuteSequence \
+    "QuoteImagePath${T}\$ServiceProgram = 3${T}5810"
+
+# A downgrade is detected and refused with its message.
+expect "newer versions detected as a downgrade" Upgrade \
+    "{CF772B7B-4012-438C-917E-B870D881C358}${T}$version${T}${T}${T}2${T}${T}WIX_DOWNGRADE_DETECTED"
+expect "older versions removed by an upgrade" Upgrade \
+    "{CF772B7B-4012-438C-917E-B870D881C358}${T}${T}$version${T}${T}1${T}${T}WIX_UPGRADE_DETECTED"
+expect "downgrade refused with its message" LaunchCondition \
+    "NOT WIX_DOWNGRADE_DETECTED${T}A newer version of brimlock is already installed."
+
 # The programs inside must be the ones built, not empty placeholders.
 dir="$(mktemp -d)"; trap 'rm -rf "$dir"' EXIT
 msiextract -C "$dir" "$msi" >/dev/null
-for program in brimlock.exe brimlockdlg.exe; do
-    found="$(find "$dir" -name "$program" -size +10k | head -n1)"
-    if [[ -n "$found" ]] && file "$found" | grep -q 'PE32 executable (GUI) Intel 80386'; then
-        echo "ok: $program is a 32-bit GUI program"
-    else
-        echo "FAILED: $program missing or not a 32-bit GUI program"; failures=$((failures + 1))
-    fi
+msiinfo extract "$msi" Binary.QuoteImagePath > "$dir/quoteimagepath.exe"
+is_gui_program() {
+    local found
+    found="$(find "$dir" -name "$1" -size +10k | head -n1)"
+    [[ -n "$found" ]] && file "$found" | grep -q 'PE32 executable (GUI) Intel 80386'
+}
+for program in brimlock.exe brimlockdlg.exe quoteimagepath.exe; do
+    check "$program is a 32-bit GUI program" is_gui_program "$program"
 done
-echo "$failures failed"
-[[ $failures -eq 0 ]]
+finish

@@ -1,5 +1,6 @@
 // ChildProcess as an ordinary parent: real children, with and without pipes, a new process
 // group and a console control event, the waits, and the log lines read back.
+#include "EchoChild.h"
 #include "HandleCount.h"
 #include "LogCapture.h"
 #include "TestPaths.h"
@@ -27,32 +28,6 @@ std::string pointerText(const void* p)
     char text[32];
     _snprintf(text, sizeof text, "%p", p); // the diagnostic log formats with the runtime's own printf
     return text;
-}
-
-// Reads the pipe until every writer has closed it, at most `timeout`.
-std::string readAll(HANDLE pipe, DWORD timeoutMs = 20000)
-{
-    std::string text;
-    const DWORD start = GetTickCount();
-    for (;;) {
-        DWORD available = 0;
-        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) {
-            return text; // broken pipe: the child and every copy of its ends are gone
-        }
-        if (available) {
-            char chunk[512];
-            DWORD got = 0;
-            if (!ReadFile(pipe, chunk, sizeof chunk, &got, nullptr)) {
-                return text;
-            }
-            text.append(chunk, got);
-        } else if (GetTickCount() - start > timeoutMs) {
-            ADD_FAILURE() << "pipe still open after " << timeoutMs << " ms; read so far: " << text;
-            return text;
-        } else {
-            Sleep(10);
-        }
-    }
 }
 
 bool inheritable(HANDLE handle)
@@ -109,17 +84,7 @@ TEST_F(ChildProcessTest, PipesCarryStandardInputToOutputAndError)
     // The parent's ends must not reach the child, or the child would never see the pipe end.
     EXPECT_FALSE(inheritable(in));
     EXPECT_FALSE(inheritable(out));
-
-    const char line[] = "hello pipes\n";
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(in, line, sizeof line - 1, &written, nullptr)) << GetLastError();
-    EXPECT_EQ(sizeof line - 1, written);
-    const std::string text = readAll(out);
-    EXPECT_NE(std::string::npos, text.find("out:hello pipes\n")) << text;
-    EXPECT_NE(std::string::npos, text.find("err:hello pipes\n")) << text;
-    DWORD code = 0;
-    ASSERT_TRUE(process.waitProcessEnd(10000, &code));
-    EXPECT_EQ(7u, code);
+    brimlock_test::expectEchoed(process, "hello pipes");
 }
 
 TEST_F(ChildProcessTest, CommandLineIsBarePathWithoutArgumentsAndQuotedPathWithThem)
@@ -129,7 +94,7 @@ TEST_F(ChildProcessTest, CommandLineIsBarePathWithoutArgumentsAndQuotedPathWithT
         ChildProcess bare(child, L"");
         EXPECT_EQ(child, bare.commandLine());
         ASSERT_TRUE(bare.startProcess(false, true));
-        EXPECT_EQ(narrow(child), readAll(bare.getStdOutReadHandle()));
+        EXPECT_EQ(narrow(child), brimlock_test::readAll(bare.getStdOutReadHandle()));
         DWORD code = 0;
         ASSERT_TRUE(bare.waitProcessEnd(10000, &code));
         EXPECT_EQ(3u, code);
@@ -255,19 +220,10 @@ TEST_F(ChildProcessTest, SecondStartReplacesTheFirstsHandles)
 {
     ChildProcess process(child, L"echo");
     ASSERT_TRUE(process.startProcess(false, true));
-    const HANDLE firstIn = process.getStdInWriteHandle();
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(firstIn, "one\n", 4, &written, nullptr));
-    EXPECT_NE(std::string::npos, readAll(process.getStdOutReadHandle()).find("out:one"));
-    ASSERT_TRUE(process.waitProcessEnd(10000));
-
+    brimlock_test::expectEchoed(process, "one");
     process.setCommandLine(child, L"echo");
     ASSERT_TRUE(process.startProcess(false, true));
-    ASSERT_TRUE(WriteFile(process.getStdInWriteHandle(), "two\n", 4, &written, nullptr)) << GetLastError();
-    EXPECT_NE(std::string::npos, readAll(process.getStdOutReadHandle()).find("out:two"));
-    DWORD code = 0;
-    ASSERT_TRUE(process.waitProcessEnd(10000, &code));
-    EXPECT_EQ(7u, code);
+    brimlock_test::expectEchoed(process, "two");
 }
 
 } // namespace

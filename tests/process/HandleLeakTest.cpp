@@ -16,19 +16,14 @@ using Corvane::Orlin::ChildProcess;
 
 namespace {
 
-DWORD handleCount()
-{
-    return brimlock_test::openHandleCount();
-}
-
 TEST(HandleLeakTest, TheCountSeesOneHandleMore)
 {
-    const DWORD before = handleCount();
+    const DWORD before = brimlock_test::openHandleCount();
     HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     ASSERT_NE(nullptr, event) << GetLastError();
-    EXPECT_EQ(before + 1, handleCount());
+    EXPECT_EQ(before + 1, brimlock_test::openHandleCount());
     CloseHandle(event);
-    EXPECT_EQ(before, handleCount());
+    EXPECT_EQ(before, brimlock_test::openHandleCount());
 }
 
 TEST(HandleLeakTest, TwoHundredStartsAndWaitsLeaveTheHandleCountWhereItWas)
@@ -40,7 +35,7 @@ TEST(HandleLeakTest, TwoHundredStartsAndWaitsLeaveTheHandleCountWhereItWas)
         ASSERT_TRUE(warmUp.startProcessAsUser(0, false, true));
         ASSERT_TRUE(warmUp.waitProcessEnd(INFINITE));
     }
-    const DWORD before = handleCount();
+    const DWORD before = brimlock_test::openHandleCount();
     int started = 0;
     for (int i = 0; i < 200; ++i) {
         ChildProcess process(child, L"exit " + std::to_wstring(i));
@@ -70,7 +65,7 @@ TEST(HandleLeakTest, TwoHundredStartsAndWaitsLeaveTheHandleCountWhereItWas)
         EXPECT_FALSE(process.startProcessAsUser(0, false, true));
         EXPECT_FALSE(process.startProcess(false, true));
     }
-    const DWORD after = handleCount();
+    const DWORD after = brimlock_test::openHandleCount();
     DWORD reported = 0;
     GetProcessHandleCount(GetCurrentProcess(), &reported);
     std::printf("open handles: %lu before, %lu after %d starts and waits (GetProcessHandleCount says %lu)\n",

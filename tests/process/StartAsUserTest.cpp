@@ -1,6 +1,7 @@
 // startProcessAsUser: for real where Wine can (WTSQueryUserToken gives the caller's own
 // token there), and each failure step through the substitute system calls, with what
 // every step asked for and what it left open.
+#include "EchoChild.h"
 #include "FakeChildProcessApi.h"
 #include "HandleCount.h"
 #include "LogCapture.h"
@@ -11,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <cstring>
 #include <string>
 
 using brimlock_test::FakeChildProcessApi;
@@ -20,11 +20,6 @@ using brimlock_test::Step;
 using Corvane::Orlin::ChildProcess;
 
 namespace {
-
-DWORD handleCount()
-{
-    return brimlock_test::openHandleCount();
-}
 
 class StartAsUserTest : public ::testing::Test {
 protected:
@@ -67,19 +62,7 @@ TEST_F(StartAsUserTest, PipesWorkForAUserStart)
 {
     ChildProcess process(child, L"echo");
     ASSERT_TRUE(process.startProcessAsUser(0, false, true));
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(process.getStdInWriteHandle(), "as user\n", 8, &written, nullptr)) << GetLastError();
-    std::string text;
-    char chunk[256];
-    DWORD got = 0;
-    while (ReadFile(process.getStdOutReadHandle(), chunk, sizeof chunk, &got, nullptr) && got) {
-        text.append(chunk, got);
-    }
-    EXPECT_NE(std::string::npos, text.find("out:as user")) << text;
-    EXPECT_NE(std::string::npos, text.find("err:as user")) << text;
-    DWORD code = 0;
-    ASSERT_TRUE(process.waitProcessEnd(10000, &code));
-    EXPECT_EQ(7u, code);
+    brimlock_test::expectEchoed(process, "as user");
 }
 
 // The flags Wine can carry out, for real: the child runs whatever the token steps logged.
@@ -98,7 +81,7 @@ TEST_F(StartAsUserTest, OtherFlagsThatWineCarriesOut)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         log.clear();
-        const DWORD before = handleCount();
+        const DWORD before = brimlock_test::openHandleCount();
         {
             ChildProcess process(child, L"exit 4");
             ASSERT_TRUE(process.startProcessAsUser(c.flags, false, false));
@@ -106,7 +89,7 @@ TEST_F(StartAsUserTest, OtherFlagsThatWineCarriesOut)
             ASSERT_TRUE(process.waitProcessEnd(20000, &code));
             EXPECT_EQ(4u, code);
         }
-        EXPECT_EQ(before, handleCount());
+        EXPECT_EQ(before, brimlock_test::openHandleCount());
         const auto lines = log.messages();
         for (const auto& line : lines) {
             std::printf("[%s] %s\n", c.name, line.c_str());
@@ -127,7 +110,7 @@ TEST_F(StartAsUserTest, OtherFlagsThatWineCarriesOut)
 // either way nothing is left open.
 TEST_F(StartAsUserTest, ElevatedLinkedTokenUnderWine)
 {
-    const DWORD before = handleCount();
+    const DWORD before = brimlock_test::openHandleCount();
     bool started = false;
     {
         ChildProcess process(child, L"exit 4");
@@ -136,7 +119,7 @@ TEST_F(StartAsUserTest, ElevatedLinkedTokenUnderWine)
             EXPECT_TRUE(process.waitProcessEnd(20000));
         }
     }
-    EXPECT_EQ(before, handleCount());
+    EXPECT_EQ(before, brimlock_test::openHandleCount());
     const auto lines = log.messages();
     for (const auto& line : lines) {
         std::printf("[ElevatedLinkedToken] %s\n", line.c_str());
@@ -188,14 +171,14 @@ TEST_P(StartAsUserFailureTest, LogsItsLineAndReleasesEverything)
             earlierOut = process.getStdOutReadHandle();
         }
         const HANDLE earlierProcess = process.getProcessHandle();
-        const DWORD before = handleCount();
+        const DWORD before = brimlock_test::openHandleCount();
         log.clear();
 
         api.failAt = c.step;
         api.failError = ERROR_PRIVILEGE_NOT_HELD;
         EXPECT_FALSE(process.startProcessAsUser(c.flags, false, pipes));
 
-        EXPECT_EQ(before, handleCount()) << "handles left open";
+        EXPECT_EQ(before, brimlock_test::openHandleCount()) << "handles left open";
         EXPECT_EQ(api.environmentsCreated, api.environmentsDestroyed);
         EXPECT_EQ(earlierProcess, process.getProcessHandle());
         EXPECT_EQ(earlierIn, process.getStdInWriteHandle());
@@ -211,13 +194,7 @@ TEST_P(StartAsUserFailureTest, LogsItsLineAndReleasesEverything)
         EXPECT_EQ(0, api.createCalls - (pipes ? 1 : 0) - (c.step == Step::CreateProcessAsUser ? 1 : 0));
         if (pipes) {
             // The earlier ends still work: the earlier child answers through them.
-            DWORD written = 0;
-            ASSERT_TRUE(WriteFile(earlierIn, "still\n", 6, &written, nullptr)) << GetLastError();
-            char chunk[256] = {};
-            DWORD got = 0;
-            ASSERT_TRUE(ReadFile(earlierOut, chunk, sizeof chunk - 1, &got, nullptr)) << GetLastError();
-            EXPECT_NE(nullptr, std::strstr(chunk, "still"));
-            EXPECT_TRUE(process.waitProcessEnd(10000));
+            brimlock_test::expectEchoed(process, "still");
         }
     }
 }
@@ -360,7 +337,7 @@ TEST_F(StartAsUserTest, ExceptionReleasesTokensEnvironmentAndPipes)
         ASSERT_TRUE(process.startProcess(false, true));
         const HANDLE earlierIn = process.getStdInWriteHandle();
         ASSERT_TRUE(process.waitProcessEnd(10000));
-        const DWORD before = handleCount();
+        const DWORD before = brimlock_test::openHandleCount();
         api.failAt = step;
         api.throwInsteadOfFailing = true;
         if (step == Step::CreateProcess) {
@@ -368,7 +345,7 @@ TEST_F(StartAsUserTest, ExceptionReleasesTokensEnvironmentAndPipes)
         } else {
             EXPECT_THROW(process.startProcessAsUser(0, false, true), std::runtime_error);
         }
-        EXPECT_EQ(before, handleCount());
+        EXPECT_EQ(before, brimlock_test::openHandleCount());
         EXPECT_EQ(api.environmentsCreated, api.environmentsDestroyed);
         EXPECT_EQ(earlierIn, process.getStdInWriteHandle());
     }

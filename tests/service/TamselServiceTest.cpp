@@ -442,8 +442,8 @@ TEST_F(ServiceWorkTest, AFolderThatCannotBeWatchedStopsTheServiceWithCode4)
     watchersInForce.reset();
     watcherPorts.createFile = &refuseTheRoot;
     watchersInForce.emplace(model::watcherPorts, watcherPorts);
-    const model::ServiceControlCalls calls{&fakeOpenManager, &fakeOpenService, &countStop, &closeNothing};
-    model::SetServiceControlCallsForTesting(&calls);
+    const model::SelfStopPorts scm{&fakeOpenManager, &fakeOpenService, &countStop, &closeNothing};
+    Corvane::Orlin::Ports<model::SelfStopPorts>::Override countedStops(model::selfStopPorts, scm);
     g_stopRequests = 0;
     model::g_activeCandidates = &model::nativeCandidateTable;
     HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -460,7 +460,6 @@ TEST_F(ServiceWorkTest, AFolderThatCannotBeWatchedStopsTheServiceWithCode4)
     worker.join();
     EXPECT_TRUE(inTime) << "Run went on as if the folder were watched";
     EXPECT_EQ(TamselService::kRunCannotWatch, result);
-    model::SetServiceControlCallsForTesting(nullptr);
     CloseHandle(never);
     EXPECT_EQ(1, g_stopRequests.load()) << "the service asks to be stopped";
     EXPECT_EQ((std::vector<std::string>{"watcher", "watcher"}), order()) << "no first check";

@@ -17,6 +17,25 @@ std::string unixPathOf(const std::wstring& path)
     return result;
 }
 
+bool startHostShell(const std::string& script)
+{
+    std::wstring command = L"/bin/sh -c \"";
+    for (char c : script) {
+        command += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    }
+    command += L'"';
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+        return false;
+    }
+    // Wine gives no handle that tells the end of a host program.
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return true;
+}
+
 bool runHostShellAndWait(const std::string& script, const std::wstring& marker, std::chrono::milliseconds timeout)
 {
     const std::string unixMarker = unixPathOf(marker);
@@ -24,19 +43,8 @@ bool runHostShellAndWait(const std::string& script, const std::wstring& marker, 
         return false;
     }
     DeleteFileW(marker.c_str());
-    const std::string full = script + "; touch '" + unixMarker + "'";
-    std::wstring command = L"/bin/sh -c \"" + std::wstring(full.begin(), full.end()) + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+    if (!startHostShell(script + "; touch '" + unixMarker + "'")) {
         return false;
-    }
-    if (info.hThread) {
-        CloseHandle(info.hThread);
-    }
-    if (info.hProcess) {
-        CloseHandle(info.hProcess);
     }
     const bool ended =
         waitUntil([&] { return GetFileAttributesW(marker.c_str()) != INVALID_FILE_ATTRIBUTES; }, timeout,

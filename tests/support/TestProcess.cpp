@@ -58,31 +58,19 @@ ProcessResult runProcess(const std::wstring& commandLine, DWORD timeoutMs, bool 
     return result;
 }
 
-std::wstring quoteArgument(const std::wstring& argument)
+StartedProcess startProcess(const std::wstring& commandLine)
 {
-    if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
-        return argument;
+    StartedProcess started;
+    std::wstring writable = commandLine;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (CreateProcessW(nullptr, &writable[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+        started.process.reset(info.hProcess);
+        CloseHandle(info.hThread);
+        started.processId = info.dwProcessId;
     }
-    std::wstring quoted = L"\"";
-    for (auto it = argument.begin();; ++it) {
-        size_t backslashes = 0;
-        while (it != argument.end() && *it == L'\\') {
-            ++it;
-            ++backslashes;
-        }
-        if (it == argument.end()) {
-            quoted.append(backslashes * 2, L'\\');
-            break;
-        }
-        if (*it == L'"') {
-            quoted.append(backslashes * 2 + 1, L'\\');
-        } else {
-            quoted.append(backslashes, L'\\');
-        }
-        quoted.push_back(*it);
-    }
-    quoted.push_back(L'"');
-    return quoted;
+    return started;
 }
 
 } // namespace brimlock_test

@@ -1,6 +1,9 @@
 #pragma once
 // Starting helper programs from a test and collecting what they did.
 
+#include "_win32/UniqueHandle.h"
+#include "_model/_service/UnquotedCommandLine.h"
+
 #include <windows.h>
 
 #include <string>
@@ -19,7 +22,18 @@ struct ProcessResult {
 // the process if it is still running then.
 ProcessResult runProcess(const std::wstring& commandLine, DWORD timeoutMs, bool captureOutput = false);
 
-// Quotes one argument by the rules CommandLineToArgvW reads back.
-std::wstring quoteArgument(const std::wstring& argument);
+// A process started and left running: the caller waits for it, or ends it, by its handle.
+struct StartedProcess {
+    Corvane::Orlin::UniqueHandle process; // empty when CreateProcessW failed
+    DWORD processId = 0;
+};
+
+// Starts `commandLine` (CreateProcessW rules) without waiting for it.
+StartedProcess startProcess(const std::wstring& commandLine);
+
+// Quotes one argument by the rules CommandLineToArgvW reads back: the product's own
+// quoting (the commands of the report of unquoted registrations), so that every test that
+// builds a command line with it checks it against the real split as well.
+using tamselsvc::model::service::quoteArgument;
 
 } // namespace brimlock_test

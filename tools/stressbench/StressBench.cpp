@@ -199,27 +199,14 @@ double makeFilesOnHost(const Burst& burst, double* startedAt)
         "\"stress_l\" i \".dat\") }' | xargs touch; b=$((b+1)); [ $b -lt " +
         std::to_string(batches) + " ] && sleep 0.095; done; : > '" + unixMarker + "'";
     // The script goes as one argument; its own double quotes are escaped for the split.
-    std::wstring escaped;
+    std::string escaped;
     for (char c : script) {
-        if (c == '"') {
-            escaped += L'\\';
-        }
-        escaped += static_cast<wchar_t>(static_cast<unsigned char>(c));
+        escaped += c == '"' ? std::string("\\\"") : std::string(1, c);
     }
-    std::wstring command = L"/bin/sh -c \"" + escaped + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
     *startedAt = nowMs();
-    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+    if (!startHostShell(escaped)) {
         std::fprintf(stderr, "cannot start /bin/sh: %lu\n", GetLastError());
         return 0;
-    }
-    if (info.hThread) {
-        CloseHandle(info.hThread);
-    }
-    if (info.hProcess) {
-        CloseHandle(info.hProcess);
     }
     const double limit = nowMs() + burst.total * 1000.0 / burst.rate * 3 + 30000;
     // The rate is taken from the first batch on, not from the start of the shell.

@@ -1,6 +1,21 @@
 #pragma once
-// String ids of the event-text heads; shared by the resource script and the code.
+// String ids of the event texts: the heads of the countermeasure's records (102 to 105)
+// and the parts of the report of unquoted registrations (106 to 115); shared by the
+// resource script and the code.
 #define IDS_MESSAGE_RENAMED 102
 #define IDS_MESSAGE_RENAME_SCHEDULED 103
 #define IDS_MESSAGE_DELETE_SCHEDULED 104
 #define IDS_MESSAGE_ERROR_CODE 105
+#define IDS_REPORT_UNQUOTED 106
+#define IDS_REPORT_REGISTRATION 107
+#define IDS_REPORT_COMMAND_LINE 108
+#define IDS_REPORT_TRIED_BEFORE 109
+#define IDS_REPORT_USERS_CAN_CREATE 110
+#define IDS_REPORT_HOW_TO_QUOTE 111
+#define IDS_REPORT_SUMMARY 112
+#define IDS_REPORT_CHECKED 113
+#define IDS_REPORT_FOUND 114
+#define IDS_REPORT_FILE_IN_FRONT 115
+
+#define IDS_MESSAGE_FIRST IDS_MESSAGE_RENAMED
+#define IDS_MESSAGE_LAST IDS_REPORT_FILE_IN_FRONT

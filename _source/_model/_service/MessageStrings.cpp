@@ -4,7 +4,7 @@ namespace tamselsvc { namespace model { namespace service {
 
 namespace {
 
-std::wstring s_messages[4]; // 102, 103, 104, 105
+std::wstring s_messages[IDS_MESSAGE_LAST - IDS_MESSAGE_FIRST + 1];
 const std::wstring s_empty;
 
 std::wstring loadOne(HINSTANCE module, UINT id)
@@ -18,17 +18,17 @@ std::wstring loadOne(HINSTANCE module, UINT id)
 
 void loadMessageStrings(HINSTANCE module)
 {
-    for (UINT id = IDS_MESSAGE_RENAMED; id <= IDS_MESSAGE_ERROR_CODE; ++id) {
-        s_messages[id - IDS_MESSAGE_RENAMED] = loadOne(module, id);
+    for (UINT id = IDS_MESSAGE_FIRST; id <= IDS_MESSAGE_LAST; ++id) {
+        s_messages[id - IDS_MESSAGE_FIRST] = loadOne(module, id);
     }
 }
 
 const std::wstring& messageString(UINT id)
 {
-    if (id < IDS_MESSAGE_RENAMED || id > IDS_MESSAGE_ERROR_CODE) {
+    if (id < IDS_MESSAGE_FIRST || id > IDS_MESSAGE_LAST) {
         return s_empty;
     }
-    return s_messages[id - IDS_MESSAGE_RENAMED];
+    return s_messages[id - IDS_MESSAGE_FIRST];
 }
 
 }}} // namespace tamselsvc::model::service

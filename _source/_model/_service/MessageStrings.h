@@ -1,6 +1,7 @@
 #pragma once
-// The four localized heads of the countermeasure's event texts (ids 102 to 105), loaded
-// once from the program's own string table before any other thread exists, then only read.
+// The localized event texts: the heads of the countermeasure's records (ids 102 to 105)
+// and the parts of the report of unquoted registrations (106 to 115), loaded once from the
+// program's own string table before any other thread exists, then only read.
 // The system's resource lookup picks the table of the user-interface language (Japanese or
 // English; English on any other machine). A missing id leaves its text empty.
 
@@ -14,7 +15,7 @@ namespace tamselsvc { namespace model { namespace service {
 
 void loadMessageStrings(HINSTANCE module);
 
-// The loaded text for 102 to 105; empty before loading, when missing, or for another id.
+// The loaded text for 102 to 115; empty before loading, when missing, or for another id.
 const std::wstring& messageString(UINT id);
 
 }}} // namespace tamselsvc::model::service

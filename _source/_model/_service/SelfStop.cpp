@@ -22,18 +22,14 @@ constexpr wchar_t kServiceFailedText[] = L"OpenService failed (%d)\n";
 constexpr wchar_t kAcceptedText[] = L"StopServiceMyself Request success : %d\n";
 constexpr wchar_t kRefusedText[] = L"StopServiceMyself Request error: %d\n";
 
-const ServiceControlCalls kSystemCalls = {&::OpenSCManagerW, &::OpenServiceW, &::ControlService,
-                                          &::CloseServiceHandle};
-const ServiceControlCalls* s_calls = &kSystemCalls;
-
-// Closes through the seam, so a fake handle never reaches the system.
+// Closes through the set that opened it, so a fake handle never reaches the system.
 class ScHandle {
 public:
-    explicit ScHandle(SC_HANDLE handle) : _handle(handle) {}
+    ScHandle(SC_HANDLE handle, const SelfStopPorts& calls) : _handle(handle), _calls(calls) {}
     ~ScHandle()
     {
         if (_handle) {
-            s_calls->closeServiceHandle(_handle);
+            _calls.closeServiceHandle(_handle);
         }
     }
     ScHandle(const ScHandle&) = delete;
@@ -42,14 +38,13 @@ public:
 
 private:
     SC_HANDLE _handle;
+    const SelfStopPorts& _calls;
 };
 
 } // namespace
 
-void SetServiceControlCallsForTesting(const ServiceControlCalls* calls)
-{
-    s_calls = calls ? calls : &kSystemCalls;
-}
+Corvane::Orlin::Ports<SelfStopPorts> selfStopPorts{
+    SelfStopPorts{&::OpenSCManagerW, &::OpenServiceW, &::ControlService, &::CloseServiceHandle}};
 
 void TamselService::StopServiceMyself()
 {
@@ -60,19 +55,20 @@ void TamselService::StopServiceMyself()
 
     step(kStartText, kStartNumber);
 
-    ScHandle manager(s_calls->openSCManager(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const SelfStopPorts& calls = selfStopPorts();
+    ScHandle manager(calls.openSCManager(nullptr, nullptr, SC_MANAGER_CONNECT), calls);
     if (!manager.get()) {
         step(kManagerFailedText, GetLastError());
         return;
     }
     // Declared after the manager, so the service handle is closed first.
-    ScHandle service(s_calls->openService(manager.get(), kServiceName, kServiceAccess));
+    ScHandle service(calls.openService(manager.get(), kServiceName, kServiceAccess), calls);
     if (!service.get()) {
         step(kServiceFailedText, GetLastError());
         return;
     }
     SERVICE_STATUS status{};
-    if (s_calls->controlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
+    if (calls.controlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
         step(kAcceptedText, GetLastError());
     } else {
         step(kRefusedText, GetLastError());

@@ -13,9 +13,6 @@ namespace {
 const KNOWNFOLDERID kProgramFilesX86 = {
     0x7c5a40ef, 0xa0fb, 0x4bfc, {0x87, 0x4a, 0xc0, 0xf2, 0xe0, 0xb9, 0xfa, 0x8e}};
 
-const StartCheckCalls kSystemCalls = {&::IsWow64Process, &::SHGetKnownFolderPath, &::CoTaskMemFree};
-const StartCheckCalls* s_calls = &kSystemCalls;
-
 bool isDriveC(wchar_t letter)
 {
     return letter == L'C' || letter == L'c';
@@ -23,10 +20,8 @@ bool isDriveC(wchar_t letter)
 
 } // namespace
 
-void SetStartCheckCallsForTesting(const StartCheckCalls* calls)
-{
-    s_calls = calls ? calls : &kSystemCalls;
-}
+Corvane::Orlin::Ports<StartCheckPorts> startCheckPorts{
+    StartCheckPorts{&::IsWow64Process, &::SHGetKnownFolderPath, &::CoTaskMemFree}};
 
 void ResetActiveCandidatesForTesting()
 {
@@ -36,15 +31,16 @@ void ResetActiveCandidatesForTesting()
 DWORD checkStartConditions(DWORD& serviceSpecificExitCode, const std::function<void()>& stopServiceMyself)
 {
     serviceSpecificExitCode = 0;
+    const StartCheckPorts& calls = startCheckPorts();
 
-    if (!s_calls->isWow64Process(GetCurrentProcess(), &g_isWow64)) {
+    if (!calls.isWow64Process(GetCurrentProcess(), &g_isWow64)) {
         stopServiceMyself();
         serviceSpecificExitCode = kStartCheckWow64Failed;
         return ERROR_SERVICE_SPECIFIC_ERROR;
     }
 
     PWSTR path = nullptr;
-    const HRESULT found = s_calls->getKnownFolderPath(kProgramFilesX86, 0, nullptr, &path);
+    const HRESULT found = calls.getKnownFolderPath(kProgramFilesX86, 0, nullptr, &path);
     // Without a path there is no drive to compare: a folder that cannot be found is
     // treated like one that is not on drive C.
     const bool onDriveC = SUCCEEDED(found) && path != nullptr && isDriveC(path[0]);
@@ -52,7 +48,7 @@ DWORD checkStartConditions(DWORD& serviceSpecificExitCode, const std::function<v
         Corvane::Orlin::LogDebugA("SHGetKnownFolderPath failed (0x%08lx)\n", static_cast<unsigned long>(found));
     }
     if (path != nullptr) {
-        s_calls->freeTaskMemory(path);
+        calls.freeTaskMemory(path);
     }
     if (!onDriveC) {
         stopServiceMyself();

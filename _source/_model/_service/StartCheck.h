@@ -10,6 +10,8 @@
 // On a refusal `stopServiceMyself` has been called and g_activeCandidates is left as it was
 // (null at a service start). The known folder's path is freed whenever one was returned.
 
+#include "_win32/Ports.h"
+
 #include <windows.h>
 #include <shlobj.h>
 
@@ -22,14 +24,16 @@ constexpr DWORD kStartCheckNotOnDriveC = 2;
 
 DWORD checkStartConditions(DWORD& serviceSpecificExitCode, const std::function<void()>& stopServiceMyself);
 
-// Test seams. The system calls the check makes (nullptr: the system's own), and a return
-// of g_activeCandidates to "no table chosen".
-struct StartCheckCalls {
+// The seam of the check: the system calls it makes. A path is freed through the set that
+// returned it.
+struct StartCheckPorts {
     BOOL(WINAPI* isWow64Process)(HANDLE process, PBOOL wow64);
     HRESULT(WINAPI* getKnownFolderPath)(REFKNOWNFOLDERID folder, DWORD flags, HANDLE token, PWSTR* path);
     void(WINAPI* freeTaskMemory)(LPVOID memory);
 };
-void SetStartCheckCallsForTesting(const StartCheckCalls* calls);
+extern Corvane::Orlin::Ports<StartCheckPorts> startCheckPorts;
+
+// For tests: g_activeCandidates back to "no table chosen".
 void ResetActiveCandidatesForTesting();
 
 }}} // namespace tamselsvc::model::service

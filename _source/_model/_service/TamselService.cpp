@@ -6,6 +6,7 @@
 #include "_model/_service/LogonReplay.h"
 #include "_model/_service/ServicePaths.h"
 #include "_model/_service/StartCheck.h"
+#include "_model/_service/UnquotedPathReport.h"
 #include "_win32/LogDebug.h"
 
 #include <wtsapi32.h>
@@ -106,8 +107,13 @@ DWORD TamselService::Run(HANDLE stopEvent)
     } catch (...) {
         Corvane::Orlin::LogDebugA("First check failed: unknown exception");
     }
-    if (WaitForSingleObject(stopEvent, INFINITE) != WAIT_OBJECT_0) {
-        Corvane::Orlin::LogDebugA("WaitForSingleObject failed (%lu)", GetLastError());
+    {
+        // With "ShouldReportUnquotedPaths" on, the report runs beside the watchers; leaving
+        // this scope ends it.
+        UnquotedPathReport unquotedPathReport(stopEvent, outputSettings);
+        if (WaitForSingleObject(stopEvent, INFINITE) != WAIT_OBJECT_0) {
+            Corvane::Orlin::LogDebugA("WaitForSingleObject failed (%lu)", GetLastError());
+        }
     }
     watchers.end();
     return 0;

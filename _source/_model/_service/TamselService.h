@@ -42,13 +42,14 @@ public:
     DWORD HandleControl(DWORD control, DWORD eventType, LPVOID eventData, SERVICE_STATUS& status) override;
     // Worker thread: the service folder (made current); the watchers, armed before the
     // first full check so that nothing created meanwhile is missed; the first check (a stop
-    // ends it before its next file); then the watchers until `stopEvent`. 0 after a stop;
-    // 3 when no candidate table is chosen (nothing watched). 4 when a candidate folder that
-    // exists cannot be watched, or a watcher thread cannot be started: the watchers are
-    // ended, the record "Cannot watch <folder> (%d)\n" (the Win32 error as its event id) is
-    // written through outputSettings and to the diagnostic log, and the service asks to be
-    // stopped (StopServiceMyself), so that it does not stay RUNNING with a folder unwatched.
-    // An error raised by the first check is logged and the watchers go on.
+    // ends it before its next file); then the watchers until `stopEvent`, and beside them
+    // the report of unquoted registrations when it is switched on. 0 after a stop; 3 when
+    // no candidate table is chosen (nothing watched). 4 when a candidate folder that exists
+    // cannot be watched, or a watcher thread cannot be started: the watchers are ended, the
+    // record "Cannot watch <folder> (%d)\n" (the Win32 error as its event id) is written
+    // through outputSettings and to the diagnostic log, and the service asks to be stopped
+    // (StopServiceMyself), so that it does not stay RUNNING with a folder unwatched. An
+    // error raised by the first check is logged and the watchers go on.
     DWORD Run(HANDLE stopEvent) override;
 
     // A copy of `name`; the arguments are ignored.

@@ -1,0 +1,41 @@
+#pragma once
+// One program registration that Windows starts through CreateProcess without an
+// application name: a Win32 service's ImagePath, or a value of HKLM's Run or RunOnce key.
+// Where it lives, what it holds, and the command an administrator runs to quote it.
+// Pure string work, no Windows header.
+
+#include "_model/_service/UnquotedCommandLine.h"
+
+#include <string>
+
+namespace tamselsvc { namespace model { namespace service {
+
+enum class RegistrationKind { Service, StartupValue };
+
+// The registry view a Run or RunOnce value was read in. 32-bit Windows has one registry
+// (Single); 64-bit Windows has the native key (Native) and its WOW6432Node copy
+// (Redirected32). Services live in one key on every Windows (Single).
+enum class RegistryView { Single, Native, Redirected32 };
+
+struct Registration {
+    RegistrationKind kind = RegistrationKind::Service;
+    std::wstring name;        // the service's key name, or the value's name ("" for the default value)
+    std::wstring key;         // "HKLM\SYSTEM\CurrentControlSet\Services\<name>" or the Run/RunOnce key,
+                              // as named in the native view (without WOW6432Node)
+    RegistryView view = RegistryView::Single;
+    std::wstring value;       // the text as stored
+    bool expandable = false;  // stored as REG_EXPAND_SZ
+    std::wstring commandLine; // as Windows starts it: `value` with its environment variables expanded
+};
+
+// Where an administrator finds it in the registry editor: the key, with WOW6432Node for a
+// value of the 32-bit view of 64-bit Windows.
+std::wstring placeOf(const Registration& registration);
+
+// The command, for an elevated command prompt, that stores the command line with its real
+// program in quotes: "sc config" for a service (which stores the path as REG_EXPAND_SZ),
+// "reg add" for a Run or RunOnce value (same type, same view). The new text is the
+// expanded command line, so that the command means the same when cmd.exe runs it.
+std::wstring quotingCommand(const Registration& registration, const ProgramSearch& search);
+
+}}} // namespace tamselsvc::model::service

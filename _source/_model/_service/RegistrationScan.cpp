@@ -1,0 +1,168 @@
+#include "_model/_service/RegistrationScan.h"
+
+#include "_win32/UniqueHandle.h"
+
+#include <vector>
+
+namespace tamselsvc { namespace model { namespace service {
+
+using Corvane::Orlin::UniqueRegKey;
+
+namespace {
+
+constexpr DWORD kMaxKeyName = 256;     // 255 characters and the NUL
+constexpr DWORD kMaxValueName = 16384; // 16,383 characters and the NUL
+constexpr wchar_t kHklm[] = L"HKLM\\";
+
+// A REG_SZ or REG_EXPAND_SZ value, up to its first NUL. False for any other type, a
+// missing value, or one that cannot be read.
+bool readText(HKEY key, const wchar_t* name, std::wstring& text, bool& expandable)
+{
+    // The value can grow between the two calls: ask again, a few times.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        DWORD type = 0;
+        DWORD size = 0;
+        if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+            (type != REG_SZ && type != REG_EXPAND_SZ)) {
+            return false;
+        }
+        std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
+        DWORD got = size;
+        const LSTATUS status =
+            RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &got);
+        if (status == ERROR_MORE_DATA) {
+            continue;
+        }
+        if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) {
+            return false;
+        }
+        text.assign(buffer.data(), got / sizeof(wchar_t));
+        text = text.substr(0, text.find(L'\0'));
+        expandable = type == REG_EXPAND_SZ;
+        return true;
+    }
+    return false;
+}
+
+std::wstring expanded(const std::wstring& text)
+{
+    const DWORD needed = ExpandEnvironmentStringsW(text.c_str(), nullptr, 0);
+    if (needed == 0) {
+        return text;
+    }
+    std::vector<wchar_t> buffer(needed, L'\0');
+    const DWORD got = ExpandEnvironmentStringsW(text.c_str(), buffer.data(), needed);
+    if (got == 0 || got > needed) {
+        return text;
+    }
+    return std::wstring(buffer.data());
+}
+
+void fillCommandLine(Registration& registration)
+{
+    registration.commandLine = registration.expandable ? expanded(registration.value) : registration.value;
+}
+
+bool isWin32Service(HKEY service)
+{
+    DWORD type = 0;
+    DWORD valueType = 0;
+    DWORD size = sizeof(type);
+    if (RegQueryValueExW(service, L"Type", nullptr, &valueType, reinterpret_cast<BYTE*>(&type), &size) !=
+            ERROR_SUCCESS ||
+        valueType != REG_DWORD || size != sizeof(type)) {
+        return false;
+    }
+    return (type & (SERVICE_WIN32_OWN_PROCESS | SERVICE_WIN32_SHARE_PROCESS)) != 0;
+}
+
+bool visitServices(RegistrationVisitor& visitor)
+{
+    UniqueRegKey services;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kServicesKey, 0, KEY_ENUMERATE_SUB_KEYS | KEY_WOW64_64KEY,
+                      services.put()) != ERROR_SUCCESS) {
+        return true;
+    }
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[kMaxKeyName];
+        DWORD length = kMaxKeyName;
+        const LSTATUS status = RegEnumKeyExW(services.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status != ERROR_SUCCESS) {
+            return true; // the end, or a key that cannot be listed further
+        }
+        UniqueRegKey service;
+        if (RegOpenKeyExW(services.get(), name, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, service.put()) !=
+                ERROR_SUCCESS ||
+            !isWin32Service(service.get())) {
+            continue;
+        }
+        Registration registration;
+        registration.kind = RegistrationKind::Service;
+        registration.name.assign(name, length);
+        registration.key = std::wstring(kHklm) + kServicesKey + L"\\" + registration.name;
+        if (!readText(service.get(), L"ImagePath", registration.value, registration.expandable)) {
+            continue;
+        }
+        fillCommandLine(registration);
+        if (!visitor.visit(registration)) {
+            return false;
+        }
+    }
+}
+
+bool visitStartupKey(RegistrationVisitor& visitor, const wchar_t* keyPath, const StartupView& view)
+{
+    UniqueRegKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE | view.sam, key.put()) != ERROR_SUCCESS) {
+        return true;
+    }
+    std::vector<wchar_t> name(kMaxValueName);
+    for (DWORD index = 0;; ++index) {
+        DWORD length = kMaxValueName;
+        const LSTATUS status = RegEnumValueW(key.get(), index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        if (status != ERROR_SUCCESS) {
+            return true;
+        }
+        Registration registration;
+        registration.kind = RegistrationKind::StartupValue;
+        registration.name.assign(name.data(), length);
+        registration.key = std::wstring(kHklm) + keyPath;
+        registration.view = view.view;
+        if (!readText(key.get(), registration.name.c_str(), registration.value, registration.expandable)) {
+            continue;
+        }
+        fillCommandLine(registration);
+        if (!visitor.visit(registration)) {
+            return false;
+        }
+    }
+}
+
+} // namespace
+
+StartupViews startupViews()
+{
+    BOOL wow64 = FALSE;
+    if (IsWow64Process(GetCurrentProcess(), &wow64) && wow64) {
+        return {{{KEY_WOW64_64KEY, RegistryView::Native}, {KEY_WOW64_32KEY, RegistryView::Redirected32}}, 2};
+    }
+    return {{{0, RegistryView::Single}, {0, RegistryView::Single}}, 1};
+}
+
+bool enumerateRegistrations(RegistrationVisitor& visitor)
+{
+    if (!visitServices(visitor)) {
+        return false;
+    }
+    const StartupViews views = startupViews();
+    for (const wchar_t* keyPath : kStartupKeys) {
+        for (int i = 0; i < views.count; ++i) {
+            if (!visitStartupKey(visitor, keyPath, views.views[i])) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+}}} // namespace tamselsvc::model::service

@@ -1,0 +1,49 @@
+#pragma once
+// The program registrations of this machine that Windows starts through CreateProcess with
+// no application name, read from the registry as they are now: every Win32 service's
+// ImagePath, and the values of HKLM's Run and RunOnce keys in each registry view. Drivers
+// are left out (the kernel loads them; no command line is split).
+
+#include "_model/_service/Registration.h"
+
+#include <windows.h>
+
+namespace tamselsvc { namespace model { namespace service {
+
+// Where the registrations live, below HKEY_LOCAL_MACHINE.
+constexpr wchar_t kServicesKey[] = L"SYSTEM\\CurrentControlSet\\Services";
+constexpr const wchar_t* kStartupKeys[] = {L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run",
+                                           L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce"};
+
+// The views to read Run and RunOnce in: the native one, and on 64-bit Windows also the
+// 32-bit one (WOW6432Node). On 32-bit Windows both views are the same key, read once.
+struct StartupView {
+    REGSAM sam;
+    RegistryView view;
+};
+// One or two entries; `count` says how many.
+struct StartupViews {
+    StartupView views[2];
+    int count;
+};
+StartupViews startupViews();
+
+class RegistrationVisitor {
+public:
+    // One registration; false ends the enumeration.
+    virtual bool visit(const Registration& registration) = 0;
+
+protected:
+    ~RegistrationVisitor() = default;
+};
+
+// Visits, in this order: each Win32 service (its Type holds SERVICE_WIN32_OWN_PROCESS or
+// SERVICE_WIN32_SHARE_PROCESS) with an ImagePath of type REG_SZ or REG_EXPAND_SZ, in the
+// order of the services key; then each REG_SZ or REG_EXPAND_SZ value of Run, then of
+// RunOnce, in each view of startupViews(). A REG_EXPAND_SZ text is expanded with this
+// process's environment, as the service control manager and the shell expand it. Keys that
+// cannot be opened and values that cannot be read are passed over. A text ends at its
+// first NUL. Returns false when the visitor ended the enumeration.
+bool enumerateRegistrations(RegistrationVisitor& visitor);
+
+}}} // namespace tamselsvc::model::service

@@ -1,0 +1,86 @@
+#include "_model/_service/UnquotedPathReport.h"
+
+#include "_model/_service/RegistrationWatch.h"
+#include "_win32/LogDebug.h"
+
+#include <exception>
+#include <vector>
+
+namespace tamselsvc { namespace model { namespace service {
+
+using Corvane::Orlin::LogDebugA;
+
+namespace {
+
+// True when one of `events` is set within `timeoutMs` (also when the wait fails, so that
+// a broken wait ends the thread rather than spin).
+bool anySet(const std::vector<HANDLE>& events, DWORD timeoutMs)
+{
+    return WaitForMultipleObjects(static_cast<DWORD>(events.size()), events.data(), FALSE, timeoutMs) != WAIT_TIMEOUT;
+}
+
+} // namespace
+
+UnquotedPathReport::UnquotedPathReport(HANDLE stopEvent, const Corvane::Orlin::OutputSettings& settings)
+{
+    if (!settings.shouldReportUnquotedPaths()) {
+        return;
+    }
+    _quit.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!_quit) {
+        LogDebugA("Unquoted path report not started: CreateEventW failed (%lu)", GetLastError());
+        return;
+    }
+    try {
+        _thread = std::thread([this, stopEvent] { run(stopEvent); });
+    } catch (const std::exception& e) {
+        LogDebugA("Unquoted path report not started: %s", e.what());
+    }
+}
+
+UnquotedPathReport::~UnquotedPathReport()
+{
+    if (_thread.joinable()) {
+        SetEvent(_quit.get());
+        _thread.join();
+    }
+}
+
+void UnquotedPathReport::run(HANDLE stopEvent)
+{
+    // An error must not leave the thread (it would end the process): the report ends and
+    // the service goes on.
+    try {
+        std::vector<HANDLE> stops{_quit.get()};
+        if (stopEvent) {
+            stops.push_back(stopEvent);
+        }
+        const std::function<bool()> stopRequested = [&stops] { return anySet(stops, 0); };
+        RegistrationWatch watch;
+        UnquotedPathReporter reporter;
+        for (bool first = true;; first = false) {
+            watch.arm(); // before the scan: a change made during it is not missed
+            if (!reporter.scan(stopRequested, first)) {
+                return;
+            }
+            const UnquotedPathReporter::Counts& counts = reporter.counts();
+            LogDebugA("Unquoted path report: %u registrations checked, %u unquoted with spaces, %u reported",
+                      counts.checked, counts.found, counts.reported);
+            const RegistrationWatch::Outcome outcome = watch.wait(stops);
+            if (outcome == RegistrationWatch::Outcome::Failed) {
+                LogDebugA("Unquoted path report: the wait failed (%lu); no further changes are reported",
+                          GetLastError());
+                return;
+            }
+            if (outcome == RegistrationWatch::Outcome::Stopped || anySet(stops, kSettleMs)) {
+                return;
+            }
+        }
+    } catch (const std::exception& e) {
+        LogDebugA("Unquoted path report ended: %s", e.what());
+    } catch (...) {
+        LogDebugA("Unquoted path report ended: unknown exception");
+    }
+}
+
+}}} // namespace tamselsvc::model::service

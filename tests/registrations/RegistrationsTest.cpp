@@ -1,0 +1,477 @@
+// The report of unquoted registrations in this process, under Wine:
+// - the paths it lists are the ones the real CreateProcessW tries, in that order;
+// - the access decision on security descriptors built here from SDDL, and on a folder's
+//   real access list;
+// - the records of a scan, word for word, on a machine played through the seam;
+// - the reporting thread on the prefix's real registry: what is there at its start, a
+//   value added while it runs (seen within seconds, once), the command it gives, a stop.
+#include "ConfigKey.h"
+#include "CountermeasureTesting.h"
+#include "HostShell.h"
+#include "TestPaths.h"
+#include "TestProcess.h"
+#include "Wait.h"
+
+#include "_model/_service/CandidateTable.h"
+#include "_model/_service/FolderAccess.h"
+#include "_model/_service/MessageStrings.h"
+#include "_model/_service/NameRules.h"
+#include "_model/_service/UnquotedPathReport.h"
+#include "_model/_service/UnquotedPathReporter.h"
+#include "_win32/Configuration.h"
+#include "_win32/UniqueHandle.h"
+
+#include <gtest/gtest.h>
+
+#include <aclapi.h>
+#include <sddl.h>
+#include <shlobj.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+using namespace std::chrono_literals;
+using brimlock_test::Record;
+using brimlock_test::RecordSink;
+using Corvane::Orlin::UniqueLocalMem;
+namespace svc = tamselsvc::model::service;
+
+namespace {
+
+const std::wstring kRoot = L"C:\\brimlock-reg";
+constexpr wchar_t kRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+const std::wstring kFindingHead = L"A program is registered with an unquoted path that contains spaces.\r\n\r\n";
+const std::wstring kFileHead = L"A file exists that Windows would start in place of a registered program.\r\n\r\n";
+const std::wstring kSummaryHead = L"Program registrations were checked for unquoted paths with spaces.\r\n\r\n";
+const std::wstring kUsersCanCreate = L" (ordinary users can create files in this folder)";
+
+// A folder of the test's own on drive C, removed with everything in it when the case ends.
+struct TestFolder {
+    TestFolder()
+    {
+        brimlock_test::removeTree(kRoot);
+        CreateDirectoryW(kRoot.c_str(), nullptr);
+    }
+    ~TestFolder() { brimlock_test::removeTree(kRoot); }
+};
+
+// A value of HKLM's Run key in one view, deleted again when the object goes.
+class RunValue {
+public:
+    RunValue(std::wstring name, REGSAM view) : _name(std::move(name)), _view(view) { remove(); }
+    ~RunValue() { remove(); }
+    LSTATUS set(const std::wstring& text) const
+    {
+        Corvane::Orlin::UniqueRegKey key;
+        const LSTATUS opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE | _view, key.put());
+        return opened != ERROR_SUCCESS ? opened
+                                       : RegSetValueExW(key.get(), _name.c_str(), 0, REG_SZ,
+                                                        reinterpret_cast<const BYTE*>(text.c_str()),
+                                                        static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    }
+    std::wstring get() const
+    {
+        Corvane::Orlin::UniqueRegKey key;
+        wchar_t text[512] = {};
+        DWORD size = sizeof(text) - sizeof(wchar_t);
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_QUERY_VALUE | _view, key.put()) == ERROR_SUCCESS) {
+            RegQueryValueExW(key.get(), _name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size);
+        }
+        return text;
+    }
+
+private:
+    void remove() const
+    {
+        for (REGSAM view : {REGSAM(KEY_WOW64_64KEY), REGSAM(KEY_WOW64_32KEY)}) {
+            Corvane::Orlin::UniqueRegKey key;
+            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE | view, key.put()) == ERROR_SUCCESS) {
+                RegDeleteValueW(key.get(), _name.c_str());
+            }
+        }
+    }
+
+    std::wstring _name;
+    REGSAM _view;
+};
+
+bool plant(const std::wstring& program, const std::wstring& path)
+{
+    SHCreateDirectoryExW(nullptr, svc::parentOf(path).c_str(), nullptr);
+    return CopyFileW(program.c_str(), path.c_str(), FALSE) != FALSE;
+}
+
+// The path of the planted probe that CreateProcessW started for `line`; "" when none was.
+std::wstring startedBy(const std::wstring& line)
+{
+    const brimlock_test::ProcessResult result = brimlock_test::runProcess(line, 15000, true);
+    if (!result.started) {
+        return std::wstring();
+    }
+    std::wstring path(result.output.size(), L'\0');
+    path.resize(MultiByteToWideChar(CP_UTF8, 0, result.output.data(), static_cast<int>(result.output.size()), &path[0],
+                                    static_cast<int>(path.size())));
+    return path;
+}
+
+std::vector<Record> recordsContaining(const std::vector<Record>& records, const std::wstring& fragment)
+{
+    std::vector<Record> matching;
+    for (const Record& record : records) {
+        if (record.text.find(fragment) != std::wstring::npos) {
+            matching.push_back(record);
+        }
+    }
+    return matching;
+}
+
+} // namespace
+
+// Each tried path is planted with a program that names itself; CreateProcessW with no
+// application name must start them one after the other as they are removed, then the real
+// program, then nothing.
+TEST(UnquotedCommandLine, CreateProcessStartsEachTriedPathInTurnThenTheProgram)
+{
+    TestFolder folder;
+    const std::wstring probe = brimlock_test::builtProgram(L"registrations_probe.exe");
+    const struct {
+        const wchar_t* line;
+        bool programCanExist;
+    } cases[] = {
+        {L"C:\\brimlock-reg\\A B\\c.exe -x y", true},
+        {L"C:\\brimlock-reg\\D  E\\c.exe  ", true},  // two blanks in a row, trailing blanks
+        {L"C:\\brimlock-reg\\v1.2 x\\c.exe", true},  // a dot: no ".exe" added
+        {L"C:\\brimlock-reg\\P% Q\\c.exe", true},    // "%" is an ordinary character
+        {L"C:\\brimlock-reg\\N O\\tool -k", true},   // no ".exe" anywhere: the whole line
+        {L"C:\\brimlock-reg\\T\tU\\c.exe", false},   // a tab ends a prefix; no file name holds one
+    };
+    // The name ".exe" would give to "v1.2" if it were added: never started.
+    ASSERT_TRUE(plant(probe, kRoot + L"\\v1.2.exe"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "line [" << c.line << "]");
+        const svc::ProgramSearch search = svc::searchProgram(c.line);
+        std::vector<std::wstring> order = search.triedBefore;
+        ASSERT_FALSE(order.empty());
+        if (c.programCanExist) {
+            order.push_back(search.program);
+        }
+        for (const std::wstring& path : order) {
+            ASSERT_TRUE(plant(probe, path)) << "cannot plant " << path << ": " << GetLastError();
+        }
+        if (c.programCanExist) {
+            EXPECT_EQ(search.program, startedBy(svc::withProgramQuoted(c.line, search)))
+                << "quoted, the line starts its program whatever is planted in front of it";
+        }
+        for (const std::wstring& path : order) {
+            EXPECT_EQ(path, startedBy(c.line));
+            ASSERT_TRUE(DeleteFileW(path.c_str())) << path;
+        }
+        EXPECT_EQ(L"", startedBy(c.line)) << "nothing else is tried";
+    }
+}
+
+TEST(FolderAccess, TheDecisionOnRealDescriptorsAndOnAFoldersAccessList)
+{
+    using svc::FolderAccess;
+    const struct {
+        const wchar_t* sddl;
+        FolderAccess expected;
+    } cases[] = {
+        {L"O:BAG:BA", FolderAccess::UsersCanCreateFiles}, // no DACL at all
+        {L"D:", FolderAccess::UsersCannotCreateFiles},    // an empty one
+        // A program folder: administrators and the system may write, users only read.
+        {L"D:(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)", FolderAccess::UsersCannotCreateFiles},
+        // The root of drive C: users may make folders there; file rights are inherit-only.
+        {L"D:(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)(A;;0x4;;;AU)(A;OICIIO;SDGWGR;;;AU)",
+         FolderAccess::UsersCannotCreateFiles},
+        // Each of the four groups, by the add-file right, by generic write or by generic all.
+        {L"D:(A;;0x100116;;;BU)", FolderAccess::UsersCanCreateFiles},
+        {L"D:(A;;FA;;;WD)", FolderAccess::UsersCanCreateFiles},
+        {L"D:(A;;GW;;;IU)", FolderAccess::UsersCanCreateFiles},
+        {L"D:(A;;GA;;;AU)", FolderAccess::UsersCanCreateFiles},
+        // Another user or group only.
+        {L"D:(A;;FA;;;BA)(A;;FA;;;S-1-5-21-1-2-3-1000)", FolderAccess::UsersCannotCreateFiles},
+        // In order: a deny before the allow wins, after it loses.
+        {L"D:(D;;0x2;;;WD)(A;;FA;;;BU)", FolderAccess::UsersCannotCreateFiles},
+        {L"D:(A;;FA;;;BU)(D;;0x2;;;WD)", FolderAccess::UsersCanCreateFiles},
+        // Entries that do not speak for the right: inherit-only, another right denied.
+        {L"D:(A;OICIIO;FA;;;BU)", FolderAccess::UsersCannotCreateFiles},
+        {L"D:(D;OICIIO;FA;;;WD)(A;;0x2;;;BU)", FolderAccess::UsersCanCreateFiles},
+        {L"D:(D;;0x4;;;WD)(A;;0x2;;;BU)", FolderAccess::UsersCanCreateFiles},
+    };
+    for (const auto& c : cases) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.sddl, SDDL_REVISION_1, &descriptor, nullptr))
+            << c.sddl;
+        UniqueLocalMem owner(descriptor);
+        EXPECT_EQ(c.expected, svc::decideFolderAccess(descriptor)) << c.sddl;
+    }
+    EXPECT_EQ(FolderAccess::Unknown, svc::decideFolderAccess(nullptr));
+    // A null DACL, made by hand: Wine reads "D:NO_ACCESS_CONTROL" as an empty DACL.
+    SECURITY_DESCRIPTOR nullDacl;
+    ASSERT_TRUE(InitializeSecurityDescriptor(&nullDacl, SECURITY_DESCRIPTOR_REVISION));
+    ASSERT_TRUE(SetSecurityDescriptorDacl(&nullDacl, TRUE, nullptr, FALSE));
+    EXPECT_EQ(FolderAccess::UsersCanCreateFiles, svc::decideFolderAccess(&nullDacl));
+
+    // The real read. Wine does not keep a folder's access list: it makes one from the Unix
+    // mode (everyone may read) and turns a DACL it is given into a mode, a null DACL into
+    // one that lets everyone write.
+    if (brimlock_test::unixPathOf(L"C:\\").empty()) {
+        GTEST_SKIP() << "the folder part relies on how Wine keeps access lists";
+    }
+    TestFolder folder;
+    {
+        UniqueLocalMem descriptor(svc::readFolderSecurity(kRoot.c_str()));
+        ASSERT_TRUE(descriptor) << GetLastError();
+        EXPECT_EQ(FolderAccess::UsersCannotCreateFiles, svc::decideFolderAccess(descriptor.get()));
+    }
+    std::wstring path = kRoot;
+    ASSERT_EQ(DWORD(ERROR_SUCCESS),
+              SetNamedSecurityInfoW(&path[0], SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr));
+    {
+        UniqueLocalMem descriptor(svc::readFolderSecurity(kRoot.c_str()));
+        ASSERT_TRUE(descriptor) << GetLastError();
+        EXPECT_EQ(FolderAccess::UsersCanCreateFiles, svc::decideFolderAccess(descriptor.get()));
+    }
+    EXPECT_EQ(nullptr, svc::readFolderSecurity((kRoot + L"\\missing").c_str()));
+}
+
+namespace {
+
+// A machine played through the seam: its registrations, its files, its folders' access
+// lists; drive C is fixed, every other drive a network drive.
+struct PlayedMachine {
+    static std::vector<svc::Registration> registrations;
+    static std::set<std::wstring> files;
+    static std::map<std::wstring, std::wstring> folderSddl;
+    static std::vector<std::wstring> lookedAt;
+
+    static bool enumerate(svc::RegistrationVisitor& visitor)
+    {
+        for (const svc::Registration& registration : registrations) {
+            if (!visitor.visit(registration)) {
+                return false;
+            }
+        }
+        return true;
+    }
+    static UINT WINAPI driveType(LPCWSTR root) { return root[0] == L'c' || root[0] == L'C' ? DRIVE_FIXED : DRIVE_REMOTE; }
+    static DWORD WINAPI attributes(LPCWSTR path)
+    {
+        lookedAt.push_back(path);
+        return files.count(path) ? FILE_ATTRIBUTE_ARCHIVE : INVALID_FILE_ATTRIBUTES;
+    }
+    static PSECURITY_DESCRIPTOR security(const wchar_t* folder)
+    {
+        lookedAt.push_back(folder);
+        const auto sddl = folderSddl.find(folder);
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (sddl != folderSddl.end()) {
+            ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl->second.c_str(), SDDL_REVISION_1, &descriptor,
+                                                                 nullptr);
+        }
+        return descriptor;
+    }
+};
+std::vector<svc::Registration> PlayedMachine::registrations;
+std::set<std::wstring> PlayedMachine::files;
+std::map<std::wstring, std::wstring> PlayedMachine::folderSddl;
+std::vector<std::wstring> PlayedMachine::lookedAt;
+
+svc::Registration registration(svc::RegistrationKind kind, const std::wstring& name, const std::wstring& key,
+                               svc::RegistryView view, const std::wstring& value, const std::wstring& commandLine)
+{
+    svc::Registration r;
+    r.kind = kind;
+    r.name = name;
+    r.key = key;
+    r.view = view;
+    r.value = value;
+    r.expandable = value != commandLine;
+    r.commandLine = commandLine;
+    return r;
+}
+
+} // namespace
+
+TEST(UnquotedPathReporter, RecordsOfAScanWordForWordAndOnlyNewOrChangedOnesLater)
+{
+    svc::loadMessageStrings(GetModuleHandleW(nullptr));
+    svc::g_activeCandidates = &svc::nativeCandidateTable;
+    const std::wstring services = L"HKLM\\SYSTEM\\CurrentControlSet\\Services\\";
+    const std::wstring run = L"HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+    const svc::Registration foo =
+        registration(svc::RegistrationKind::Service, L"Foo Svc", services + L"Foo Svc", svc::RegistryView::Single,
+                     L"C:\\Program Files\\Foo Bar\\foo.exe -k", L"C:\\Program Files\\Foo Bar\\foo.exe -k");
+    svc::Registration net = registration(svc::RegistrationKind::StartupValue, L"Net", run, svc::RegistryView::Redirected32,
+                                         L"%NETDIR%\\Net Tool\\n.exe", L"D:\\Shares\\Net Tool\\n.exe");
+    PlayedMachine::registrations = {
+        foo,
+        registration(svc::RegistrationKind::StartupValue, L"Quoted", run, svc::RegistryView::Native,
+                     L"\"C:\\Program Files\\Q R\\q.exe\" /s", L"\"C:\\Program Files\\Q R\\q.exe\" /s"),
+        net,
+        registration(svc::RegistrationKind::Service, L"Plain", services + L"Plain", svc::RegistryView::Single,
+                     L"C:\\Windows\\system32\\svchost.exe -k x", L"C:\\Windows\\system32\\svchost.exe -k x"),
+    };
+    // C:\Program.exe is the guard's (a candidate's stem in a candidate folder): no warning.
+    PlayedMachine::files = {L"C:\\Program.exe", L"C:\\Program Files\\Foo.exe"};
+    PlayedMachine::folderSddl = {{L"C:\\", L"D:(A;;0x1200a9;;;BU)"}, {L"C:\\Program Files", L"D:(A;;0x100116;;;BU)"}};
+    PlayedMachine::lookedAt.clear();
+    RecordSink::take();
+    const svc::UnquotedPathPorts played{&PlayedMachine::enumerate, &PlayedMachine::driveType,
+                                        &PlayedMachine::attributes, &PlayedMachine::security, &RecordSink::report};
+    Corvane::Orlin::Ports<svc::UnquotedPathPorts>::Override scope(svc::unquotedPathPorts, played);
+    const auto never = [] { return false; };
+
+    const std::wstring fooFinding =
+        kFindingHead + L"Registration: \"Foo Svc\" (HKLM\\SYSTEM\\CurrentControlSet\\Services\\Foo Svc)\r\n" +
+        L"Command line: C:\\Program Files\\Foo Bar\\foo.exe -k\r\n" +
+        L"Windows tries these paths before the program:\r\n" + L"\"C:\\Program.exe\"\r\n" +
+        L"\"C:\\Program Files\\Foo.exe\"" + kUsersCanCreate + L"\r\n" + L"To quote the path, run:\r\n" +
+        L"sc config \"Foo Svc\" binPath= \"\\\"C:\\Program Files\\Foo Bar\\foo.exe\\\" -k\"";
+    const std::wstring fooFile = kFileHead + L"\"C:\\Program Files\\Foo.exe\"" + kUsersCanCreate + L"\r\n" +
+                                 L"Registration: \"Foo Svc\" (HKLM\\SYSTEM\\CurrentControlSet\\Services\\Foo Svc)";
+    const std::wstring netFinding =
+        kFindingHead + L"Registration: \"Net\" (HKLM\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Run)\r\n" +
+        L"Command line: %NETDIR%\\Net Tool\\n.exe\r\n" + L"Windows tries these paths before the program:\r\n" +
+        L"\"D:\\Shares\\Net.exe\"\r\n" + L"To quote the path, run:\r\n" +
+        L"reg add HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run /v Net /t REG_EXPAND_SZ "
+        L"/d \"\\\"D:\\Shares\\Net Tool\\n.exe\\\"\" /f /reg:32";
+    const std::wstring summary = kSummaryHead + L"Registrations checked: 4\r\nUnquoted paths with spaces: 2";
+
+    svc::UnquotedPathReporter reporter;
+    ASSERT_TRUE(reporter.scan(never, true));
+    EXPECT_EQ((std::vector<Record>{{fooFinding, EVENTLOG_INFORMATION_TYPE, 0},
+                                   {fooFile, EVENTLOG_WARNING_TYPE, 0},
+                                   {netFinding, EVENTLOG_INFORMATION_TYPE, 0},
+                                   {summary, EVENTLOG_INFORMATION_TYPE, 0}}),
+              RecordSink::take());
+    for (const std::wstring& looked : PlayedMachine::lookedAt) {
+        EXPECT_NE(L'D', looked[0]) << "a network drive is never looked at: " << looked;
+    }
+
+    // Nothing changed: nothing to say.
+    ASSERT_TRUE(reporter.scan(never, false));
+    EXPECT_TRUE(RecordSink::take().empty());
+    EXPECT_EQ(4u, reporter.counts().checked);
+    EXPECT_EQ(2u, reporter.counts().found);
+    EXPECT_EQ(0u, reporter.counts().reported);
+
+    // A changed text is reported once; a registration gone and back is reported again, and
+    // once even when the listing meets it twice (a key listed while it changes).
+    PlayedMachine::registrations[2].value = L"%NETDIR%\\Net Tool\\n.exe /quiet";
+    PlayedMachine::registrations[2].commandLine = L"D:\\Shares\\Net Tool\\n.exe /quiet";
+    ASSERT_TRUE(reporter.scan(never, false));
+    const std::vector<Record> changed = RecordSink::take();
+    ASSERT_EQ(1u, changed.size());
+    EXPECT_NE(std::wstring::npos, changed[0].text.find(L"Command line: %NETDIR%\\Net Tool\\n.exe /quiet\r\n"));
+    ASSERT_TRUE(reporter.scan(never, false));
+    EXPECT_TRUE(RecordSink::take().empty());
+    PlayedMachine::registrations.erase(PlayedMachine::registrations.begin());
+    ASSERT_TRUE(reporter.scan(never, false));
+    EXPECT_TRUE(RecordSink::take().empty());
+    PlayedMachine::registrations.insert(PlayedMachine::registrations.begin(), 2, foo);
+    ASSERT_TRUE(reporter.scan(never, false));
+    EXPECT_EQ((std::vector<Record>{{fooFinding, EVENTLOG_INFORMATION_TYPE, 0}, {fooFile, EVENTLOG_WARNING_TYPE, 0}}),
+              RecordSink::take());
+
+    // A stop asked for between two registrations ends the scan there, without a summary.
+    svc::UnquotedPathReporter fresh;
+    int asked = 0;
+    EXPECT_FALSE(fresh.scan([&] { return ++asked > 1; }, true));
+    EXPECT_EQ(2, asked);
+    EXPECT_EQ((std::vector<Record>{{fooFinding, EVENTLOG_INFORMATION_TYPE, 0}, {fooFile, EVENTLOG_WARNING_TYPE, 0}}),
+              RecordSink::take());
+    svc::g_activeCandidates = nullptr;
+}
+
+// The thread on the prefix's real registry and drive C; only the records are caught.
+TEST(UnquotedPathReport, ReportsAtStartThenEachNewRegistrationOnceAndStopsAtOnce)
+{
+    svc::loadMessageStrings(GetModuleHandleW(nullptr));
+    brimlock_test::ConfigKey config;
+    TestFolder folder;
+    svc::UnquotedPathPorts catching = svc::unquotedPathPorts.real();
+    catching.report = &RecordSink::report;
+    Corvane::Orlin::Ports<svc::UnquotedPathPorts>::Override scope(svc::unquotedPathPorts, catching);
+    Corvane::Orlin::UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    RecordSink::take();
+
+    // Switched off: no thread, no record.
+    Corvane::Orlin::ResetConfigurationCacheForTesting();
+    {
+        svc::UnquotedPathReport off(stop.get(), Corvane::Orlin::OutputSettings(L"tamselsvc"));
+        EXPECT_FALSE(off.running());
+        Sleep(1500);
+    }
+    EXPECT_TRUE(RecordSink::take().empty());
+
+    // Switched on, with an unquoted value and a file planted in front of it.
+    const std::wstring planted = kRoot + L"\\Unq.exe";
+    ASSERT_TRUE(brimlock_test::createFileWithText(planted, "planted"));
+    const RunValue before(L"brimlock-reg-before", KEY_WOW64_64KEY);
+    ASSERT_EQ(ERROR_SUCCESS, before.set(kRoot + L"\\Unq Dir\\x.exe /y"));
+    const bool wow64 = brimlock_test::isWow64();
+    const RunValue later(L"brimlock-reg-later", KEY_WOW64_32KEY);
+    ASSERT_EQ(ERROR_SUCCESS, config.setDword(Corvane::Orlin::kShouldReportUnquotedPaths, 1));
+    Corvane::Orlin::ResetConfigurationCacheForTesting();
+    const Corvane::Orlin::OutputSettings settings(L"tamselsvc");
+    DWORD stopAt = 0;
+    {
+        svc::UnquotedPathReport report(stop.get(), settings);
+        ASSERT_TRUE(report.running());
+        ASSERT_TRUE(brimlock_test::waitUntil([] { return !recordsContaining(RecordSink::peek(), kSummaryHead).empty(); },
+                                             10s));
+        const std::vector<Record> first = RecordSink::take();
+        const std::wstring nativeRun = L"HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+        const auto beforeFindings = recordsContaining(first, L"Registration: \"brimlock-reg-before\" (" + nativeRun + L")\r\n");
+        ASSERT_EQ(1u, beforeFindings.size());
+        EXPECT_EQ(kFindingHead, beforeFindings[0].text.substr(0, kFindingHead.size()));
+        EXPECT_NE(std::wstring::npos, beforeFindings[0].text.find(L"Windows tries these paths before the program:\r\n\"" +
+                                                                  kRoot + L"\\Unq.exe\"\r\nTo quote the path, run:\r\n"));
+        const auto fileWarnings = recordsContaining(first, kFileHead + L"\"" + planted + L"\"\r\n");
+        ASSERT_EQ(1u, fileWarnings.size());
+        EXPECT_EQ(WORD(EVENTLOG_WARNING_TYPE), fileWarnings[0].type);
+
+        // A value added while it runs: reported about a second later, once.
+        const DWORD added = GetTickCount();
+        ASSERT_EQ(ERROR_SUCCESS, later.set(kRoot + L"\\Later Dir\\y.exe"));
+        const std::wstring laterLine =
+            L"Registration: \"brimlock-reg-later\" (" +
+            std::wstring(wow64 ? L"HKLM\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Run"
+                               : L"HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run") +
+            L")\r\n";
+        ASSERT_TRUE(brimlock_test::waitUntil([&] { return !recordsContaining(RecordSink::peek(), laterLine).empty(); },
+                                             10s));
+        const DWORD took = GetTickCount() - added;
+        EXPECT_GE(took, 900u) << "after the settle time";
+        EXPECT_LT(took, 5000u);
+        Sleep(2500);
+        const std::vector<Record> afterAdd = RecordSink::take();
+        const auto laterFindings = recordsContaining(afterAdd, laterLine);
+        ASSERT_EQ(1u, laterFindings.size()) << "once";
+        EXPECT_TRUE(recordsContaining(afterAdd, L"brimlock-reg-before").empty()) << "unchanged: not again";
+
+        // The command the finding gives quotes the value, in its view.
+        const std::wstring& text = laterFindings[0].text;
+        const std::wstring command = text.substr(text.find(L"To quote the path, run:\r\n") + 25);
+        EXPECT_EQ(L"reg add HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run /v brimlock-reg-later /t REG_SZ /d "
+                  L"\"\\\"C:\\brimlock-reg\\Later Dir\\y.exe\\\"\" /f" +
+                      std::wstring(wow64 ? L" /reg:32" : L""),
+                  command);
+        const brimlock_test::ProcessResult quoting = brimlock_test::runProcess(command, 30000, true);
+        ASSERT_TRUE(quoting.finished) << quoting.output;
+        EXPECT_EQ(L"\"C:\\brimlock-reg\\Later Dir\\y.exe\"", later.get());
+        Sleep(2500);
+        EXPECT_TRUE(recordsContaining(RecordSink::take(), L"brimlock-reg-later").empty()) << "quoted now";
+
+        stopAt = GetTickCount();
+        SetEvent(stop.get());
+    } // joins the thread
+    EXPECT_LT(GetTickCount() - stopAt, 1000u) << "the thread ends at once on the stop event";
+    EXPECT_EQ("planted", brimlock_test::readFileText(planted)) << "the report never touches a file";
+    EXPECT_FALSE(brimlock_test::exists(kRoot + L"\\Unq1.exe"));
+}

@@ -1,0 +1,183 @@
+// registrations_bench: figures of the report of unquoted registrations for the README, not
+// a test. Makes 500 service registrations through the service control manager (every fifth
+// unquoted with spaces, with a file planted in front of them), then times, as the median
+// of several runs each, taken in turn:
+//  1. a bare enumeration of the services key (the subkeys' names only);
+//  2. the same enumeration reading each service's Type and ImagePath;
+//  3. the report's first scan: the split of every command line, the files and folders'
+//     access lists of the paths tried, and the records of each finding (built, and handed
+//     to a sink that drops them);
+//  4. a later scan when nothing has changed: what each registry change costs.
+// Run it in a prefix of its own (scripts/bench-registrations): it removes its services and
+// files again, but the prefix is meant to be thrown away.
+#include "Figures.h"
+#include "TestPaths.h"
+
+#include "_model/_service/MessageStrings.h"
+#include "_model/_service/RegistrationScan.h"
+#include "_model/_service/UnquotedPathReporter.h"
+#include "_win32/UniqueHandle.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+using namespace tamselsvc::model::service;
+using brimlock_test::nowMs;
+using brimlock_test::percentile;
+using Corvane::Orlin::UniqueServiceHandle;
+
+namespace {
+
+constexpr int kServices = 500;
+constexpr int kRuns = 31;
+const std::wstring kRoot = L"C:\\brimlock-bench-reg";
+
+unsigned s_records = 0;
+void countRecord(const std::wstring&, WORD, DWORD)
+{
+    ++s_records;
+}
+
+std::wstring serviceName(int i)
+{
+    return L"brimlock-bench-" + std::to_wstring(i);
+}
+
+std::wstring binaryPath(int i)
+{
+    const std::wstring folder = kRoot + L"\\Svc Dir " + std::to_wstring(i);
+    return i % 5 == 0 ? folder + L"\\svc.exe -k bench" : L"\"" + folder + L"\\svc.exe\" -k bench";
+}
+
+bool makeServices(SC_HANDLE manager)
+{
+    CreateDirectoryW(kRoot.c_str(), nullptr);
+    // Tried first for every unquoted one: each finding gets its warning record too.
+    Corvane::Orlin::UniqueFile planted(
+        CreateFileW((kRoot + L"\\Svc.exe").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    for (int i = 0; i < kServices; ++i) {
+        UniqueServiceHandle service(CreateServiceW(manager, serviceName(i).c_str(), serviceName(i).c_str(),
+                                                   SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                                   SERVICE_ERROR_NORMAL, binaryPath(i).c_str(), nullptr, nullptr,
+                                                   nullptr, nullptr, nullptr));
+        if (!service) {
+            fprintf(stderr, "CreateServiceW %d failed: %lu\n", i, GetLastError());
+            return false;
+        }
+    }
+    return true;
+}
+
+void removeServices(SC_HANDLE manager)
+{
+    for (int i = 0; i < kServices; ++i) {
+        UniqueServiceHandle service(OpenServiceW(manager, serviceName(i).c_str(), DELETE));
+        if (service) {
+            DeleteService(service.get());
+        }
+    }
+    brimlock_test::removeTree(kRoot);
+}
+
+double timeOnce(const std::function<void()>& body)
+{
+    const double start = nowMs();
+    body();
+    return nowMs() - start;
+}
+
+// 1 and 2: the services key walked without the report. Returns the subkeys seen.
+unsigned bareEnumeration(bool readValues)
+{
+    Corvane::Orlin::UniqueRegKey services;
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, kServicesKey, 0, KEY_ENUMERATE_SUB_KEYS | KEY_WOW64_64KEY, services.put());
+    unsigned count = 0;
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[256];
+        DWORD length = 256;
+        if (RegEnumKeyExW(services.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            break;
+        }
+        ++count;
+        if (readValues) {
+            Corvane::Orlin::UniqueRegKey service;
+            if (RegOpenKeyExW(services.get(), name, 0, KEY_QUERY_VALUE, service.put()) == ERROR_SUCCESS) {
+                DWORD type = 0, size = sizeof(type);
+                RegQueryValueExW(service.get(), L"Type", nullptr, nullptr, reinterpret_cast<BYTE*>(&type), &size);
+                wchar_t image[1024];
+                size = sizeof(image);
+                RegQueryValueExW(service.get(), L"ImagePath", nullptr, nullptr, reinterpret_cast<BYTE*>(image), &size);
+            }
+        }
+    }
+    return count;
+}
+
+void line(const char* what, const std::vector<double>& runs)
+{
+    printf("  %-62s median %7.2f ms, 95th percentile %7.2f ms\n", what, percentile(runs, 0.5), percentile(runs, 0.95));
+}
+
+} // namespace
+
+int wmain()
+{
+    loadMessageStrings(GetModuleHandleW(nullptr));
+    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager) {
+        fprintf(stderr, "OpenSCManagerW failed: %lu\n", GetLastError());
+        return 2;
+    }
+    removeServices(manager.get());
+    const double makeStart = nowMs();
+    if (!makeServices(manager.get())) {
+        removeServices(manager.get());
+        return 2;
+    }
+    const double made = nowMs() - makeStart;
+
+    UnquotedPathPorts counting = unquotedPathPorts.real();
+    counting.report = &countRecord;
+    Corvane::Orlin::Ports<UnquotedPathPorts>::Override scope(unquotedPathPorts, counting);
+    const auto never = [] { return false; };
+
+    const unsigned keys = bareEnumeration(false);
+    UnquotedPathReporter::Counts first;
+    unsigned firstRecords = 0;
+    UnquotedPathReporter settled;
+    settled.scan(never, true);
+    // The four are timed in turn, run after run, so that whatever else the machine does
+    // falls on all of them alike.
+    std::vector<double> bare, reading, firstScans, laterScans;
+    for (int run = 0; run < kRuns; ++run) {
+        bare.push_back(timeOnce([] { bareEnumeration(false); }));
+        reading.push_back(timeOnce([] { bareEnumeration(true); }));
+        firstScans.push_back(timeOnce([&] {
+            UnquotedPathReporter reporter;
+            s_records = 0;
+            reporter.scan(never, true);
+            first = reporter.counts();
+            firstRecords = s_records;
+        }));
+        laterScans.push_back(timeOnce([&] { settled.scan(never, false); }));
+    }
+
+    printf("%d services made through the service control manager in %.0f ms; the key holds %u subkeys\n", kServices,
+           made, keys);
+    printf("a scan checks %u registrations, finds %u unquoted with spaces, builds %u records\n", first.checked,
+           first.found, firstRecords);
+    printf("%d runs each, taken in turn:\n", kRuns);
+    line("bare enumeration of the services key (names only)", bare);
+    line("enumeration reading each Type and ImagePath", reading);
+    line("first scan of the report (split, files, access lists, records)", firstScans);
+    line("later scan with nothing changed (the cost of a registry change)", laterScans);
+    printf("first scan / enumeration reading the values: %.2f\n",
+           percentile(firstScans, 0.5) / percentile(reading, 0.5));
+
+    removeServices(manager.get());
+    return 0;
+}
