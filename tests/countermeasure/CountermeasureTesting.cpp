@@ -78,6 +78,30 @@ PortsInForce::PortsInForce(const std::function<void(CountermeasurePorts&)>& chan
     _scope.emplace(countermeasurePorts, _ports);
 }
 
+namespace {
+std::mutex s_refusedLock;
+std::wstring s_refused;
+} // namespace
+
+void refuseToOpen(const std::wstring& path)
+{
+    std::lock_guard<std::mutex> guard(s_refusedLock);
+    s_refused = path;
+}
+
+HANDLE WINAPI createFileRefusingOne(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                    DWORD creation, DWORD flags, HANDLE templateFile)
+{
+    {
+        std::lock_guard<std::mutex> guard(s_refusedLock);
+        if (path && s_refused == path) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+    return ::CreateFileW(path, access, share, security, creation, flags, templateFile);
+}
+
 void RecordingLauncher::notifyActiveUser(const std::wstring& filePath, const std::wstring& noticeSwitch)
 {
     const std::wstring effective = noticeSwitch.empty() ? tamselsvc::process::currentMessageSwitch() : noticeSwitch;

@@ -49,6 +49,12 @@ private:
     std::optional<Corvane::Orlin::Ports<tamselsvc::model::service::CountermeasurePorts>::Override> _scope;
 };
 
+// A CreateFileW for a port set that refuses, with ERROR_ACCESS_DENIED, the one path given to
+// refuseToOpen() (as the caller writes it) and opens everything else.
+void refuseToOpen(const std::wstring& path);
+HANDLE WINAPI createFileRefusingOne(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                    DWORD creation, DWORD flags, HANDLE templateFile);
+
 enum class NoticeKind { ViaSession, Dialog };
 
 struct Notice {

@@ -397,16 +397,6 @@ TEST_F(ServiceWorkTest, ErrorRaisedByTheFirstCheckIsLoggedAndTheWatchersGoOn)
 
 namespace {
 
-HANDLE WINAPI refuseTheRoot(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD creation,
-                            DWORD flags, HANDLE templateFile)
-{
-    if (std::wstring(path) == L"C:\\") {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
-    return ::CreateFileW(path, access, share, security, creation, flags, templateFile);
-}
-
 std::atomic<int> g_stopRequests{0};
 SC_HANDLE WINAPI fakeOpenManager(LPCWSTR, LPCWSTR, DWORD)
 {
@@ -440,7 +430,8 @@ TEST_F(ServiceWorkTest, AFolderThatCannotBeWatchedStopsTheServiceWithCode4)
     Corvane::Orlin::g_outputToDebugView = true;
     useFirstCheck(&recordingCheck);
     watchersInForce.reset();
-    watcherPorts.createFile = &refuseTheRoot;
+    brimlock_test::refuseToOpen(L"C:\\");
+    watcherPorts.createFile = &brimlock_test::createFileRefusingOne;
     watchersInForce.emplace(model::watcherPorts, watcherPorts);
     const model::SelfStopPorts scm{&fakeOpenManager, &fakeOpenService, &countStop, &closeNothing};
     Corvane::Orlin::Ports<model::SelfStopPorts>::Override countedStops(model::selfStopPorts, scm);

@@ -344,15 +344,6 @@ std::thread failSecondWatcher(std::function<void()> body)
     }
     return std::thread(std::move(body));
 }
-HANDLE WINAPI refuseFolderB(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD creation,
-                            DWORD flags, HANDLE templateFile)
-{
-    if (std::wstring(path) == L"C:\\brimlock-watch-b\\") {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
-    return ::CreateFileW(path, access, share, security, creation, flags, templateFile);
-}
 
 // watchCandidateFolders with the stop event never set: its result, or nothing when it did
 // not return within two seconds.
@@ -394,7 +385,8 @@ TEST_F(Watcher, AWatcherThatCannotStartOrAFolderThatCannotBeWatchedEndsTheOthers
 
     {
         WatcherPorts ports = watcherPorts();
-        ports.createFile = &refuseFolderB;
+        refuseToOpen(L"C:\\brimlock-watch-b\\");
+        ports.createFile = &createFileRefusingOne;
         WatcherOverride scope(watcherPorts, ports);
         EXPECT_EQ(std::optional<DWORD>(ERROR_ACCESS_DENIED), watchWithoutStop(settings));
     }
