@@ -7,7 +7,9 @@
 
 #include "_model/_service/Countermeasure.h"
 #include "_model/_service/MessageStrings.h"
+#include "_model/_service/PathForms.h"
 #include "_model/_service/RenameError.h"
+#include "_model/_service/RestartList.h"
 #include "_process/NotificationLaunch.h"
 #include "_win32/ReportAppEvent.h"
 #include "_win32/UniqueHandle.h"
@@ -24,6 +26,7 @@ using namespace brimlock_test;
 using namespace tamselsvc::model::service;
 namespace process = tamselsvc::process;
 using Corvane::Orlin::UniqueHandle;
+using Override = Corvane::Orlin::Ports<CountermeasurePorts>::Override;
 
 namespace {
 
@@ -38,51 +41,103 @@ std::wstring renamedText(const std::wstring& from, const std::wstring& to)
 {
     return kRenamedHead + L"\"" + from + L"\" -> \"" + to + L"\"";
 }
+bool startsWith(const std::wstring& text, const std::wstring& head)
+{
+    return text.compare(0, head.size(), head) == 0;
+}
 std::wstring scheduledText(const std::wstring& from, const std::wstring& to)
 {
     return kScheduledHead + L"\"" + from + L"\" -> \"" + to + L"\"";
 }
-std::wstring renameErrorText(DWORD code, const std::wstring& from, const std::wstring& to)
-{
-    std::wstring message = systemMessageW(code);
-    if (message.empty()) {
-        message = L"unknown error";
-    }
-    return L"rename: " + message + L": \"" + from + L"\", \"" + to + L"\"";
-}
-
-// MoveFileExW stand-ins.
-std::mutex s_moveLock;
-std::vector<std::tuple<std::wstring, std::wstring, DWORD>> s_moves;
+// Stand-ins for the rename through a handle and for MoveFileExW, each call noted.
+struct Call {
+    std::wstring what; // "handle" or "move"
+    std::wstring from, to;
+    DWORD flags;
+};
+std::mutex s_callLock;
+std::vector<Call> s_calls;
 DWORD s_failNowWith = 0;   // 0: the immediate rename "succeeds" without touching the disk
 DWORD s_failLaterWith = 0; // 0: the scheduling "succeeds" without touching the registry
 
-void noteMove(LPCWSTR from, LPCWSTR to, DWORD flags)
+void noteCall(const wchar_t* what, LPCWSTR from, LPCWSTR to, DWORD flags)
 {
-    std::lock_guard<std::mutex> guard(s_moveLock);
-    s_moves.emplace_back(from, to ? to : L"<null>", flags);
+    std::lock_guard<std::mutex> guard(s_callLock);
+    s_calls.push_back({what, from ? from : L"", to ? to : L"<null>", flags});
 }
 
-BOOL WINAPI fakeMove(LPCWSTR from, LPCWSTR to, DWORD flags)
+std::wstring renameTarget(LPVOID info)
 {
-    noteMove(from, to, flags);
-    const DWORD error = (flags & MOVEFILE_DELAY_UNTIL_REBOOT) ? s_failLaterWith : s_failNowWith;
-    if (error) {
-        SetLastError(error);
+    const FILE_RENAME_INFO* rename = static_cast<const FILE_RENAME_INFO*>(info);
+    return std::wstring(rename->FileName, rename->FileNameLength / sizeof(wchar_t));
+}
+
+BOOL WINAPI fakeRenameNow(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID info, DWORD)
+{
+    noteCall(L"handle", L"", renameTarget(info).c_str(), 0);
+    if (s_failNowWith) {
+        SetLastError(s_failNowWith);
         return FALSE;
     }
     return TRUE;
 }
 
-// The race the immediate rename must survive: a file appears under the new name after
-// the name search and before the rename.
-BOOL WINAPI racingMove(LPCWSTR from, LPCWSTR to, DWORD flags)
+BOOL WINAPI fakeSchedule(LPCWSTR from, LPCWSTR to, DWORD flags)
 {
-    noteMove(from, to, flags);
-    if (!(flags & MOVEFILE_DELAY_UNTIL_REBOOT)) {
-        createFileWithText(to, "appeared meanwhile");
+    noteCall(L"move", from, to, flags);
+    if (s_failLaterWith) {
+        SetLastError(s_failLaterWith);
+        return FALSE;
     }
+    return TRUE;
+}
+
+// The immediate rename fails with s_failNowWith and the scheduling with s_failLaterWith
+// (or "succeeds"), and nothing reaches the disk or the registry.
+void fakeRenames(CountermeasurePorts& ports)
+{
+    ports.setFileInformationByHandle = &fakeRenameNow;
+    ports.moveFileEx = &fakeSchedule;
+}
+
+// The race the immediate rename must survive: an entry appears under the new name after
+// the listing and before the rename (once).
+std::atomic<bool> s_raced{false};
+BOOL WINAPI racingRename(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID info, DWORD size)
+{
+    const std::wstring target = renameTarget(info);
+    noteCall(L"handle", L"", target.c_str(), 0);
+    if (!s_raced.exchange(true)) {
+        createFileWithText(target.substr(4), "appeared meanwhile"); // without its "\\??\\"
+    }
+    return ::SetFileInformationByHandle(file, infoClass, info, size);
+}
+
+// A file system without a rename through a handle.
+BOOL WINAPI unsupportedRename(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID info, DWORD)
+{
+    noteCall(L"handle", L"", renameTarget(info).c_str(), 0);
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return FALSE;
+}
+
+BOOL WINAPI notedMove(LPCWSTR from, LPCWSTR to, DWORD flags)
+{
+    noteCall(L"move", from, to, flags);
     return ::MoveFileExW(from, to, flags);
+}
+
+// C:\Program becomes a folder between the listing and its open.
+std::atomic<int> s_swaps{0};
+HANDLE WINAPI swapToFolderThenOpen(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                   DWORD creation, DWORD flags, HANDLE templateFile)
+{
+    if (std::wstring(path) == L"\\\\?\\C:\\Program" && s_swaps++ == 0) {
+        DeleteFileW(L"C:\\Program");
+        CreateDirectoryW(L"C:\\Program", nullptr);
+        createFileWithText(L"C:\\Program\\keep.txt", "keep");
+    }
+    return ::CreateFileW(path, access, share, security, creation, flags, templateFile);
 }
 
 std::atomic<int> s_registrations{0};
@@ -98,7 +153,6 @@ void failingThreadStart(std::function<void()>)
     throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again), "no thread");
 }
 
-
 class Countermeasure : public ::testing::Test {
 protected:
     void SetUp() override
@@ -112,8 +166,8 @@ protected:
         s_launcher.holdFatal(false);
         setNoticeLauncherForTesting(&s_launcher);
         {
-            std::lock_guard<std::mutex> guard(s_moveLock);
-            s_moves.clear();
+            std::lock_guard<std::mutex> guard(s_callLock);
+            s_calls.clear();
         }
         s_failNowWith = s_failLaterWith = 0;
         process::g_restartPending = false;
@@ -125,18 +179,16 @@ protected:
     void TearDown() override
     {
         s_launcher.releaseFatal();
-        setMoveFileExForTesting(nullptr);
-        setThreadStartForTesting(nullptr);
         Corvane::Orlin::SetRegisterEventSourceForTesting(nullptr);
         RecordSink::uninstall();
         cleanDriveC();
         restorePendingOperations(_pendingBefore);
     }
 
-    std::vector<std::tuple<std::wstring, std::wstring, DWORD>> moves()
+    std::vector<Call> calls()
     {
-        std::lock_guard<std::mutex> guard(s_moveLock);
-        return s_moves;
+        std::lock_guard<std::mutex> guard(s_callLock);
+        return s_calls;
     }
 
     PendingOperations _pendingBefore;
@@ -145,13 +197,18 @@ protected:
 
 } // namespace
 
-TEST_F(Countermeasure, ProgramBecomesProgram1WithOneRecordAndANormalNotice)
+TEST_F(Countermeasure, ProgramBecomesProgram1WithOneRecordAndANormalNoticeAndDecoysStay)
 {
     ASSERT_TRUE(createFileWithText(L"C:\\Program", "payload")) << GetLastError();
+    // As long as the stem, but another name: never a candidate, and no numbered name.
+    ASSERT_TRUE(createFileWithText(L"C:\\Progrxm", "decoy"));
+    ASSERT_TRUE(createFileWithText(L"C:\\Progrxm.exe", "decoy exe"));
     ASSERT_EQ(0, checkAllCandidates());
 
     EXPECT_FALSE(exists(L"C:\\Program"));
     EXPECT_EQ("payload", readFileText(L"C:\\Program1"));
+    EXPECT_EQ("decoy", readFileText(L"C:\\Progrxm"));
+    EXPECT_EQ("decoy exe", readFileText(L"C:\\Progrxm.exe"));
     const std::vector<Record> records = RecordSink::take();
     ASSERT_EQ(1u, records.size());
     EXPECT_EQ(L"The file was renamed as follows.\r\n\r\n\"C:\\Program\" -> \"C:\\Program1\"", records[0].text);
@@ -170,13 +227,14 @@ TEST_F(Countermeasure, ProgramBecomesProgram1WithOneRecordAndANormalNotice)
     ASSERT_EQ(0, checkAllCandidates());
     EXPECT_TRUE(RecordSink::take().empty());
     EXPECT_TRUE(exists(L"C:\\Program1"));
+    EXPECT_EQ("decoy", readFileText(L"C:\\Progrxm"));
 }
 
 // The event log cannot be reached: each record is dropped, and the renames, the scheduling
 // and the notices go on as if it had been written.
 TEST_F(Countermeasure, AnUnavailableEventSourceDropsTheRecordsAndTheActionsGoOn)
 {
-    RecordSink::uninstall(); // the real record writer, whose registration fails
+    PortsInForce realRecords([](CountermeasurePorts& ports) { ports.report = countermeasurePorts.real().report; });
     Corvane::Orlin::SetRegisterEventSourceForTesting(&refuseRegistration);
     s_registrations = 0;
     ASSERT_TRUE(createFileWithText(L"C:\\Program", "one"));
@@ -191,8 +249,8 @@ TEST_F(Countermeasure, AnUnavailableEventSourceDropsTheRecordsAndTheActionsGoOn)
     // scheduled all the same and the first restart notice is given.
     s_launcher.clear();
     ASSERT_TRUE(createFileWithText(L"C:\\Program", "two"));
-    UniqueHandle held(CreateFileW(L"C:\\Program", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(held.valid()) << GetLastError();
+    HeldFile held(L"C:\\Program");
+    ASSERT_TRUE(held.held()) << GetLastError();
     ASSERT_EQ(0, checkAllCandidates());
     EXPECT_EQ(3, s_registrations.load());
     const auto added = addedOperations(_pendingBefore);
@@ -225,7 +283,58 @@ TEST_F(Countermeasure, CaseAndExtensionAreKeptAndNumbersTakenByAnyExtensionAreSk
     EXPECT_EQ(renamedText(L"C:\\Program", L"C:\\Program2"), records[0].text);
 }
 
-TEST_F(Countermeasure, FoldersAndOtherStemsAreLeftAlone)
+// A planted file is renamed at once while any numbered name is free, whatever holds the
+// others: a folder, a file that appears between the listing and the rename. Nothing is
+// replaced. Where the system cannot rename through a handle, the rename goes by path,
+// never replacing either.
+TEST_F(Countermeasure, OccupiedNumbersNeverStopTheRenameAndNothingIsReplaced)
+{
+    ASSERT_TRUE(CreateDirectoryW(L"C:\\Program1.exe", nullptr)) << GetLastError();
+    ASSERT_TRUE(createFileWithText(L"C:\\Program", "offending"));
+    s_raced = false;
+    {
+        PortsInForce racing([](CountermeasurePorts& ports) { ports.setFileInformationByHandle = &racingRename; });
+        ASSERT_EQ(0, checkAllCandidates());
+    }
+    EXPECT_FALSE(exists(L"C:\\Program"));
+    EXPECT_EQ("offending", readFileText(L"C:\\Program3"));
+    EXPECT_EQ("appeared meanwhile", readFileText(L"C:\\Program2")) << "the rename must not replace it";
+    EXPECT_TRUE(isDirectory(L"C:\\Program1.exe"));
+    std::vector<Call> seen = calls();
+    ASSERT_EQ(2u, seen.size()) << "the folder's number is never tried";
+    EXPECT_EQ(L"\\??\\C:\\Program2", seen[0].to);
+    EXPECT_EQ(L"\\??\\C:\\Program3", seen[1].to);
+    std::vector<Record> records = RecordSink::take();
+    ASSERT_EQ(1u, records.size());
+    EXPECT_EQ(renamedText(L"C:\\Program", L"C:\\Program3"), records[0].text);
+    EXPECT_TRUE(addedOperations(_pendingBefore).empty());
+    EXPECT_EQ(1u, s_launcher.waitForNotices(1).size());
+
+    ASSERT_TRUE(createFileWithText(L"C:\\Program.dat", "by path"));
+    {
+        std::lock_guard<std::mutex> guard(s_callLock);
+        s_calls.clear();
+    }
+    {
+        PortsInForce byPath([](CountermeasurePorts& ports) {
+            ports.setFileInformationByHandle = &unsupportedRename;
+            ports.moveFileEx = &notedMove;
+        });
+        ASSERT_EQ(0, checkAllCandidates());
+    }
+    EXPECT_EQ("by path", readFileText(L"C:\\Program4.dat"));
+    seen = calls();
+    ASSERT_EQ(2u, seen.size());
+    EXPECT_EQ(L"move", seen[1].what);
+    EXPECT_EQ(L"\\\\?\\C:\\Program.dat", seen[1].from) << "the entry as listed";
+    EXPECT_EQ(L"\\\\?\\C:\\Program4.dat", seen[1].to);
+    EXPECT_EQ(0u, seen[1].flags & DWORD(MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT));
+    records = RecordSink::take();
+    ASSERT_EQ(1u, records.size());
+    EXPECT_EQ(renamedText(L"C:\\Program.dat", L"C:\\Program4.dat"), records[0].text);
+}
+
+TEST_F(Countermeasure, FoldersAndOtherStemsAreLeftAloneAlsoWhenAFileBecomesAFolder)
 {
     ASSERT_TRUE(CreateDirectoryW(L"C:\\Program", nullptr)) << GetLastError();
     ASSERT_TRUE(createFileWithText(L"C:\\Programs", "s"));
@@ -237,6 +346,23 @@ TEST_F(Countermeasure, FoldersAndOtherStemsAreLeftAlone)
     EXPECT_FALSE(exists(L"C:\\Program1"));
     EXPECT_TRUE(RecordSink::take().empty());
     EXPECT_TRUE(s_launcher.waitForNotices(0).empty());
+    ASSERT_TRUE(RemoveDirectoryW(L"C:\\Program"));
+
+    // Listed as a file, a folder with contents by the time it is opened: left alone.
+    ASSERT_TRUE(createFileWithText(L"C:\\Program", "file first"));
+    s_swaps = 0;
+    {
+        PortsInForce swapping([](CountermeasurePorts& ports) { ports.createFile = &swapToFolderThenOpen; });
+        ASSERT_EQ(0, checkAllCandidates());
+    }
+    EXPECT_EQ(1, s_swaps.load()) << "opened once";
+    EXPECT_TRUE(isDirectory(L"C:\\Program"));
+    EXPECT_EQ("keep", readFileText(L"C:\\Program\\keep.txt"));
+    EXPECT_FALSE(exists(L"C:\\Program1"));
+    EXPECT_TRUE(RecordSink::take().empty()) << "no rename record for a folder";
+    EXPECT_TRUE(addedOperations(_pendingBefore).empty());
+    EXPECT_TRUE(s_launcher.waitForNotices(0).empty());
+    DeleteFileW(L"C:\\Program\\keep.txt");
 }
 
 TEST_F(Countermeasure, ProgramFilesTxtIsACandidateOn64BitWindowsOnly)
@@ -285,27 +411,34 @@ TEST_F(Countermeasure, NoChosenTableChecksNothing)
     EXPECT_TRUE(s_launcher.waitForNotices(0).empty());
 }
 
-TEST_F(Countermeasure, NoFreeNameSchedulesTheDeletionAndRestartRemovesTheFile)
+TEST_F(Countermeasure, NoFreeNameSchedulesTheDeletionOnceAndRestartRemovesTheFile)
 {
     for (int n = 1; n <= 100; ++n) {
-        // Any extension takes the number.
-        const std::wstring name = L"C:\\Program" + std::to_wstring(n) + (n % 3 ? L".txt" : L"");
-        ASSERT_TRUE(createFileWithText(name, "n")) << n;
+        // Any extension takes the number, and so does a folder.
+        const std::wstring name =
+            n == 1 ? L"C:\\Program1" : L"C:\\Program" + std::to_wstring(n) + (n % 3 ? L".txt" : L"");
+        if (n == 1) {
+            ASSERT_TRUE(CreateDirectoryW(name.c_str(), nullptr)) << GetLastError();
+        } else {
+            ASSERT_TRUE(createFileWithText(name, "n")) << n;
+        }
     }
     ASSERT_TRUE(createFileWithText(L"C:\\Program", "victim"));
-    ASSERT_EQ(0, checkAllCandidates());
+    for (int pass = 1; pass <= 3; ++pass) {
+        ASSERT_EQ(0, checkAllCandidates());
+    }
 
     const std::vector<Record> records = RecordSink::take();
-    ASSERT_EQ(1u, records.size());
+    ASSERT_EQ(1u, records.size()) << "recorded once, however many passes find it";
     EXPECT_EQ(L"The following file will be deleted on restart.\r\n\r\n\"C:\\Program\"", records[0].text);
     EXPECT_EQ(WORD(EVENTLOG_WARNING_TYPE), records[0].type);
     const auto added = addedOperations(_pendingBefore);
-    ASSERT_EQ(1u, added.size());
+    ASSERT_EQ(1u, added.size()) << "one identical deletion entry at most";
     EXPECT_EQ(L"\\??\\C:\\Program", added[0].first);
     EXPECT_EQ(L"", added[0].second) << "an empty target is a deletion";
     EXPECT_FALSE(exists(L"C:\\Program101"));
 
-    // The first restart notice of the process: a dialog, without the gate.
+    // The first restart notice of the process: a dialog, without the gate; and only that.
     const std::vector<Notice> notices = s_launcher.waitForNotices(1);
     ASSERT_EQ(1u, notices.size());
     EXPECT_EQ(NoticeKind::Dialog, notices[0].kind);
@@ -318,9 +451,15 @@ TEST_F(Countermeasure, NoFreeNameSchedulesTheDeletionAndRestartRemovesTheFile)
     EXPECT_TRUE(exists(L"C:\\Program99")) << "only the scheduled file goes";
 }
 
-TEST_F(Countermeasure, FileInUseIsScheduledForRenameOnEveryPassAndRenamedAtRestart)
+// A held file: recorded, scheduled and notified once however many passes find it; an
+// identical operation already in the restart list (left by an earlier service process) is
+// not added again. A file that a complete listing no longer shows is forgotten: put back
+// under the same name, it is a new file, recorded and notified again.
+TEST_F(Countermeasure, FileInUseIsRecordedAndScheduledOnceAndRenamedAtRestart)
 {
     ASSERT_TRUE(createFileWithText(L"C:\\Program", "held"));
+    ASSERT_TRUE(MoveFileExW(L"C:\\Program", L"C:\\Program1", MOVEFILE_DELAY_UNTIL_REBOOT)) << GetLastError();
+    ASSERT_EQ(1u, addedOperations(_pendingBefore).size());
     UniqueHandle ready(CreateEventW(nullptr, TRUE, FALSE, L"brimlock-cm-holder-ready"));
     UniqueHandle quit(CreateEventW(nullptr, TRUE, FALSE, L"brimlock-cm-holder-quit"));
     ASSERT_TRUE(ready && quit);
@@ -337,75 +476,62 @@ TEST_F(Countermeasure, FileInUseIsScheduledForRenameOnEveryPassAndRenamedAtResta
     } joiner{holderThread, quit.get()};
     ASSERT_EQ(DWORD(WAIT_OBJECT_0), WaitForSingleObject(ready.get(), 30000)) << "the holder did not open the file";
 
-    const std::wstring expectedError = renameErrorText(ERROR_SHARING_VIOLATION, L"C:\\Program", L"C:\\Program1");
-    for (int pass = 1; pass <= 2; ++pass) {
-        SCOPED_TRACE(pass);
+    for (int pass = 1; pass <= 3; ++pass) {
         ASSERT_EQ(0, checkAllCandidates());
-        const std::vector<Record> records = RecordSink::take();
-        ASSERT_EQ(2u, records.size());
-        EXPECT_EQ(expectedError, records[0].text);
-        EXPECT_EQ(WORD(EVENTLOG_ERROR_TYPE), records[0].type);
-        EXPECT_EQ(0u, records[0].id);
-        EXPECT_EQ(L"The file will be renamed as follows on restart.\r\n\r\n\"C:\\Program\" -> \"C:\\Program1\"",
-                  records[1].text);
-        EXPECT_EQ(WORD(EVENTLOG_WARNING_TYPE), records[1].type);
-        EXPECT_TRUE(exists(L"C:\\Program"));
-        EXPECT_FALSE(exists(L"C:\\Program1")) << "the scheduled name does not exist before the restart";
     }
-    const auto added = addedOperations(_pendingBefore);
-    ASSERT_EQ(2u, added.size()) << "one scheduled rename per pass";
-    for (const auto& operation : added) {
-        EXPECT_EQ(L"\\??\\C:\\Program", operation.first);
-        EXPECT_EQ(L"\\??\\C:\\Program1", operation.second);
-    }
-    // First a dialog without the gate, then (gate free) a notice through the session.
-    const std::vector<Notice> notices = s_launcher.waitForNotices(2);
-    ASSERT_EQ(2u, notices.size());
-    const auto first = std::find_if(notices.begin(), notices.end(),
-                                    [](const Notice& n) { return n.kind == NoticeKind::Dialog; });
-    ASSERT_NE(notices.end(), first);
-    EXPECT_EQ(L"/restart", first->noticeSwitch);
-    EXPECT_EQ(L"C:\\Program", first->path);
-    const auto second = std::find_if(notices.begin(), notices.end(),
-                                     [](const Notice& n) { return n.kind == NoticeKind::ViaSession; });
-    ASSERT_NE(notices.end(), second);
-    EXPECT_EQ(L"/restart", second->effectiveSwitch);
-    EXPECT_EQ(L"C:\\Program", second->path);
+    std::vector<Record> records = RecordSink::take();
+    ASSERT_EQ(2u, records.size()) << "once, not once per pass";
+    EXPECT_EQ(renameErrorText(ERROR_SHARING_VIOLATION, L"C:\\Program", L"C:\\Program1"), records[0].text);
+    EXPECT_EQ(WORD(EVENTLOG_ERROR_TYPE), records[0].type);
+    EXPECT_EQ(0u, records[0].id);
+    EXPECT_EQ(L"The file will be renamed as follows on restart.\r\n\r\n\"C:\\Program\" -> \"C:\\Program1\"",
+              records[1].text);
+    EXPECT_EQ(WORD(EVENTLOG_WARNING_TYPE), records[1].type);
+    EXPECT_TRUE(exists(L"C:\\Program"));
+    EXPECT_FALSE(exists(L"C:\\Program1")) << "the scheduled name does not exist before the restart";
+    auto added = addedOperations(_pendingBefore);
+    ASSERT_EQ(1u, added.size()) << "the identical pair is there already";
+    EXPECT_EQ(L"\\??\\C:\\Program", added[0].first);
+    EXPECT_EQ(L"\\??\\C:\\Program1", added[0].second);
+    std::vector<Notice> notices = s_launcher.waitForNotices(1);
+    ASSERT_EQ(1u, notices.size()) << "one notice";
+    EXPECT_EQ(NoticeKind::Dialog, notices[0].kind);
+    EXPECT_EQ(L"/restart", notices[0].noticeSwitch);
+    EXPECT_EQ(L"C:\\Program", notices[0].path);
 
+    // Gone: a pass forgets it. Back, held again: a new file, with its records and notice.
     SetEvent(quit.get());
     ASSERT_TRUE(waitUntil([&] { return holder.started && holder.finished; }, std::chrono::seconds(30)));
     EXPECT_EQ(0u, holder.exitCode);
+    ASSERT_TRUE(DeleteFileW(L"C:\\Program")) << GetLastError();
+    ASSERT_EQ(0, checkAllCandidates());
+    ASSERT_TRUE(createFileWithText(L"C:\\Program", "held"));
+    {
+        HeldFile heldAgain(L"C:\\Program");
+        ASSERT_TRUE(heldAgain.held());
+        ASSERT_EQ(0, checkAllCandidates());
+        ASSERT_EQ(0, checkAllCandidates());
+    }
+    records = RecordSink::take();
+    ASSERT_EQ(2u, records.size());
+    EXPECT_EQ(scheduledText(L"C:\\Program", L"C:\\Program1"), records[1].text);
+    notices = s_launcher.waitForNotices(2);
+    ASSERT_EQ(2u, notices.size());
+    EXPECT_EQ(NoticeKind::ViaSession, notices[1].kind) << "(the gate is free) a later restart notice";
+    EXPECT_EQ(L"/restart", notices[1].effectiveSwitch);
+    EXPECT_EQ(1u, addedOperations(_pendingBefore).size());
+
     ASSERT_TRUE(runWinebootRestart());
     EXPECT_TRUE(waitUntil([] { return exists(L"C:\\Program1"); }, std::chrono::seconds(10)));
     EXPECT_FALSE(exists(L"C:\\Program"));
     EXPECT_EQ("held", readFileText(L"C:\\Program1"));
 }
 
-TEST_F(Countermeasure, AFileThatAppearsUnderTheNewNameIsNotOverwritten)
-{
-    ASSERT_TRUE(createFileWithText(L"C:\\Program", "offending"));
-    setMoveFileExForTesting(&racingMove);
-    ASSERT_EQ(0, checkAllCandidates());
-
-    EXPECT_EQ("appeared meanwhile", readFileText(L"C:\\Program1")) << "the rename must not replace it";
-    EXPECT_EQ("offending", readFileText(L"C:\\Program"));
-    const auto calls = moves();
-    ASSERT_EQ(2u, calls.size());
-    EXPECT_EQ(DWORD(MOVEFILE_COPY_ALLOWED), std::get<2>(calls[0])) << "no MOVEFILE_REPLACE_EXISTING";
-    EXPECT_EQ(DWORD(MOVEFILE_DELAY_UNTIL_REBOOT), std::get<2>(calls[1]));
-
-    const std::vector<Record> records = RecordSink::take();
-    ASSERT_EQ(2u, records.size());
-    EXPECT_EQ(renameErrorText(ERROR_ALREADY_EXISTS, L"C:\\Program", L"C:\\Program1"), records[0].text);
-    EXPECT_EQ(scheduledText(L"C:\\Program", L"C:\\Program1"), records[1].text);
-    EXPECT_EQ(1u, addedOperations(_pendingBefore).size());
-}
-
 TEST_F(Countermeasure, SchedulingFailureGivesTwoErrorRecordsAndOneFatalDialogAtATime)
 {
     ASSERT_TRUE(createFileWithText(L"C:\\Program", "a"));
     ASSERT_TRUE(createFileWithText(L"C:\\Program.txt", "b"));
-    setMoveFileExForTesting(&fakeMove);
+    PortsInForce failing(&fakeRenames);
     s_failNowWith = ERROR_SHARING_VIOLATION;
     s_failLaterWith = ERROR_ACCESS_DENIED;
     s_launcher.holdFatal(true);
@@ -413,7 +539,6 @@ TEST_F(Countermeasure, SchedulingFailureGivesTwoErrorRecordsAndOneFatalDialogAtA
     ASSERT_EQ(0, checkAllCandidates());
     std::vector<Record> records = RecordSink::take();
     ASSERT_EQ(4u, records.size()) << "two records for each of the two files";
-    std::set<std::wstring> failedPaths;
     for (size_t i = 0; i < records.size(); i += 2) {
         EXPECT_EQ(WORD(EVENTLOG_ERROR_TYPE), records[i].type);
         EXPECT_EQ(WORD(EVENTLOG_ERROR_TYPE), records[i + 1].type);
@@ -430,36 +555,53 @@ TEST_F(Countermeasure, SchedulingFailureGivesTwoErrorRecordsAndOneFatalDialogAtA
     EXPECT_EQ(L"/fatal", notices[0].noticeSwitch);
     EXPECT_TRUE(g_fatalGate.held());
 
-    // A later pass while the dialog is open: records, but no dialog.
+    // Later passes try both renames and their scheduling again, and stay silent while the
+    // outcome stays the same.
+    const size_t callsBefore = calls().size();
     ASSERT_EQ(0, checkAllCandidates());
-    EXPECT_EQ(4u, RecordSink::take().size());
-    EXPECT_EQ(1u, s_launcher.waitForNotices(1).size());
+    ASSERT_EQ(0, checkAllCandidates());
+    EXPECT_EQ(callsBefore + 8, calls().size()) << "a rename and a scheduling per file and pass";
+    EXPECT_TRUE(RecordSink::take().empty());
 
-    // The dialog ends: its thread frees the gate, and the next failure shows a dialog again.
+    // The dialog ends: its thread frees the gate, and a new failing file shows one again.
     s_launcher.releaseFatal();
     ASSERT_TRUE(waitUntil([] { return !g_fatalGate.held(); }, std::chrono::seconds(5)));
     s_launcher.holdFatal(true);
+    ASSERT_TRUE(createFileWithText(L"C:\\Program.new", "c"));
     ASSERT_EQ(0, checkAllCandidates());
+    records = RecordSink::take();
+    ASSERT_EQ(2u, records.size()) << "only the new file's";
+    EXPECT_TRUE(startsWith(records[0].text, L"rename: " + systemMessageW(32) + L": \"C:\\Program.new\", \"C:\\Program"))
+        << "the numbers the other two took in this pass are not used again";
     notices = s_launcher.waitForNotices(2);
     ASSERT_EQ(2u, notices.size());
     EXPECT_EQ(L"/fatal", notices[1].noticeSwitch);
+    EXPECT_EQ(L"C:\\Program.new", notices[1].path);
     EXPECT_TRUE(addedOperations(_pendingBefore).empty());
     EXPECT_FALSE(process::g_restartPending.load()) << "nothing was scheduled";
+
+    // The scheduling works again: a new outcome for the same files, recorded and notified.
+    s_failLaterWith = 0;
+    ASSERT_EQ(0, checkAllCandidates());
+    EXPECT_EQ(6u, RecordSink::take().size()) << "the error and the scheduled rename of each file";
 }
 
 TEST_F(Countermeasure, FatalGateIsReleasedWhenItsThreadCannotStart)
 {
     ASSERT_TRUE(createFileWithText(L"C:\\Program", "a"));
-    setMoveFileExForTesting(&fakeMove);
+    PortsInForce failing(&fakeRenames);
     s_failNowWith = ERROR_SHARING_VIOLATION;
     s_failLaterWith = ERROR_ACCESS_DENIED;
-    setThreadStartForTesting(&failingThreadStart);
-    EXPECT_THROW(checkAllCandidates(), std::system_error);
+    {
+        PortsInForce noThreads([](CountermeasurePorts& ports) { ports.startThread = &failingThreadStart; });
+        EXPECT_THROW(checkAllCandidates(), std::system_error);
+    }
     EXPECT_EQ(2u, RecordSink::take().size()) << "the file's records come before the notice";
     EXPECT_FALSE(g_fatalGate.held()) << "no thread is left to release it";
 
-    setThreadStartForTesting(nullptr);
+    // The notice was lost with its thread: the next pass takes the file as new.
     ASSERT_EQ(0, checkAllCandidates());
+    EXPECT_EQ(2u, RecordSink::take().size());
     const std::vector<Notice> notices = s_launcher.waitForNotices(1);
     ASSERT_EQ(1u, notices.size());
     EXPECT_EQ(L"/fatal", notices[0].noticeSwitch);
@@ -468,11 +610,11 @@ TEST_F(Countermeasure, FatalGateIsReleasedWhenItsThreadCannotStart)
 
 TEST_F(Countermeasure, RestartNoticesAfterTheFirstOnlyTestTheLaunchGate)
 {
-    ASSERT_TRUE(createFileWithText(L"C:\\Program", "a"));
-    setMoveFileExForTesting(&fakeMove);
+    PortsInForce failing(&fakeRenames);
     s_failNowWith = ERROR_SHARING_VIOLATION; // scheduling "succeeds" (fake)
 
     // The first notice ignores a held gate.
+    ASSERT_TRUE(createFileWithText(L"C:\\Program", "a"));
     process::g_launchGate.lock();
     ASSERT_EQ(0, checkAllCandidates());
     std::vector<Notice> notices = s_launcher.waitForNotices(1);
@@ -481,75 +623,155 @@ TEST_F(Countermeasure, RestartNoticesAfterTheFirstOnlyTestTheLaunchGate)
     EXPECT_EQ(L"/restart", notices[0].noticeSwitch);
 
     // Later ones are dropped while the gate is held ...
+    ASSERT_TRUE(createFileWithText(L"C:\\Program.b", "b"));
     ASSERT_EQ(0, checkAllCandidates());
     EXPECT_EQ(1u, s_launcher.waitForNotices(1).size());
     process::g_launchGate.unlock();
 
     // ... and given through the session when it is free; the pass leaves the gate free.
+    ASSERT_TRUE(createFileWithText(L"C:\\Program.c", "c"));
     ASSERT_EQ(0, checkAllCandidates());
     notices = s_launcher.waitForNotices(2);
     ASSERT_EQ(2u, notices.size());
     EXPECT_EQ(NoticeKind::ViaSession, notices[1].kind);
     EXPECT_EQ(L"/restart", notices[1].effectiveSwitch);
+    EXPECT_EQ(L"C:\\Program.c", notices[1].path);
     EXPECT_TRUE(process::g_launchGate.try_lock());
     process::g_launchGate.unlock();
 
     const auto records = RecordSink::take();
-    ASSERT_EQ(6u, records.size());
-    EXPECT_EQ(scheduledText(L"C:\\Program", L"C:\\Program1"), records[5].text);
+    ASSERT_EQ(6u, records.size()) << "each file once";
+    EXPECT_TRUE(startsWith(records[5].text, kScheduledHead + L"\"C:\\Program.c\" -> \"C:\\Program"));
 }
 
 namespace {
-int s_reportCalls = 0;
-void failingFirstReport(const std::wstring& text, WORD type, DWORD id)
+void raisingReport(const std::wstring&, WORD, DWORD)
 {
-    if (++s_reportCalls == 1) {
-        throw std::runtime_error("record failed");
-    }
-    RecordSink::report(text, type, id);
-}
-void failingFirstReportWithoutDescription(const std::wstring& text, WORD type, DWORD id)
-{
-    if (++s_reportCalls == 1) {
-        throw 42;
-    }
-    RecordSink::report(text, type, id);
+    throw std::runtime_error("record failed");
 }
 } // namespace
 
-TEST_F(Countermeasure, ARecordThatRaisesIsHandledLikeAFailedRename)
+// The file has moved: a record that raises afterwards changes nothing of that (no
+// scheduled rename of a file that is no longer there, no restart notice).
+TEST_F(Countermeasure, ARecordThatRaisesAfterARenameLeavesItARename)
 {
     ASSERT_TRUE(createFileWithText(L"C:\\Program", "a"));
-    setMoveFileExForTesting(&fakeMove); // both calls "succeed"
-    s_reportCalls = 0;
-    setReportForTesting(&failingFirstReport);
-    EXPECT_EQ(RenameResult::RenameScheduled, renameOffendingFile(L"C:\\Program").result);
-    std::vector<Record> records = RecordSink::take();
-    ASSERT_EQ(2u, records.size());
-    EXPECT_EQ(L"record failed", records[0].text);
-    EXPECT_EQ(WORD(EVENTLOG_ERROR_TYPE), records[0].type);
-    EXPECT_EQ(scheduledText(L"C:\\Program", L"C:\\Program1"), records[1].text);
+    {
+        PortsInForce raising([](CountermeasurePorts& ports) { ports.report = &raisingReport; });
+        EXPECT_EQ(0, checkAllCandidates());
+    }
+    EXPECT_EQ("a", readFileText(L"C:\\Program1"));
+    EXPECT_FALSE(exists(L"C:\\Program"));
+    EXPECT_TRUE(addedOperations(_pendingBefore).empty());
+    const std::vector<Notice> notices = s_launcher.waitForNotices(1);
+    ASSERT_EQ(1u, notices.size());
+    EXPECT_EQ(NoticeKind::ViaSession, notices[0].kind);
+    EXPECT_EQ(L"/normal", notices[0].effectiveSwitch);
+    EXPECT_FALSE(process::g_restartPending.load());
 
-    s_reportCalls = 0;
-    setReportForTesting(&failingFirstReportWithoutDescription);
-    EXPECT_EQ(RenameResult::RenameScheduled, renameOffendingFile(L"C:\\Program").result);
-    records = RecordSink::take();
-    ASSERT_EQ(2u, records.size());
-    EXPECT_EQ(L"Unknown exception", records[0].text);
+    ASSERT_TRUE(createFileWithText(L"C:\\Program", "b"));
+    {
+        PortsInForce raising([](CountermeasurePorts& ports) { ports.report = &raisingReport; });
+        EXPECT_EQ(RenameResult::Renamed, renameOffendingFile(L"C:\\Program").result);
+    }
+    EXPECT_EQ("b", readFileText(L"C:\\Program2"));
 }
 
-TEST_F(Countermeasure, RenameErrorDescriptionFormat)
+TEST_F(Countermeasure, RenameErrorDescriptionKeepsEveryCharacterOfTheNames)
 {
-    EXPECT_EQ("rename: unknown error: \"C:\\a\", \"C:\\b\"", renameErrorDescription(0x2000FFFF, L"C:\\a", L"C:\\b"));
-    const std::string described = renameErrorDescription(ERROR_SHARING_VIOLATION, L"C:\\a", L"C:\\b");
-    EXPECT_EQ(std::string::npos, described.find('\n'));
-    EXPECT_EQ(std::string::npos, described.find('\r'));
-    const std::wstring expected = renameErrorText(ERROR_SHARING_VIOLATION, L"C:\\a", L"C:\\b");
-    EXPECT_EQ(expected, descriptionToWide(described));
-    EXPECT_EQ(L"", descriptionToWide(""));
+    EXPECT_EQ(L"rename: unknown error: \"C:\\a\", \"C:\\b\"", renameErrorDescription(0x2000FFFF, L"C:\\a", L"C:\\b"));
+    const std::wstring described = renameErrorDescription(ERROR_SHARING_VIOLATION, L"C:\\a", L"C:\\b");
+    EXPECT_EQ(std::wstring::npos, described.find(L'\n'));
+    EXPECT_EQ(std::wstring::npos, described.find(L'\r'));
+    EXPECT_EQ(renameErrorText(ERROR_SHARING_VIOLATION, L"C:\\a", L"C:\\b"), described);
+
+    // A held C:\Program.日本 (outside the ANSI code page): its record names it as it is.
+    const std::wstring japanese = L"C:\\Program.\x65E5\x672C";
+    ASSERT_TRUE(createFileWithText(japanese, "j"));
+    HeldFile held(japanese);
+    ASSERT_TRUE(held.held());
+    EXPECT_EQ(RenameResult::RenameScheduled, renameOffendingFile(japanese).result);
+    const std::vector<Record> records = RecordSink::take();
+    ASSERT_EQ(2u, records.size());
+    EXPECT_EQ(L"rename: " + systemMessageW(ERROR_SHARING_VIOLATION) +
+                  L": \"C:\\Program.\x65E5\x672C\", \"C:\\Program1.\x65E5\x672C\"",
+              records[0].text);
+    EXPECT_EQ(scheduledText(japanese, L"C:\\Program1.\x65E5\x672C"), records[1].text);
+    const auto added = addedOperations(_pendingBefore);
+    ASSERT_EQ(1u, added.size());
+    EXPECT_EQ(L"\\??\\C:\\Program1.\x65E5\x672C", added[0].second);
+}
+
+// What the restart list counts as "there already": the same source and target in NT form,
+// with or without the "!" of a replacing rename; a deletion only as a deletion.
+TEST(RestartList, AnOperationIsThereOnlyWhenSourceAndTargetAreTheSame)
+{
+    EXPECT_EQ(L"\\\\?\\C:\\Program.", extendedPathOf(L"C:\\Program."));
+    EXPECT_EQ(L"\\??\\C:\\Program.", ntPathOf(L"C:\\Program."));
+    EXPECT_EQ(L"\\\\?\\UNC\\server\\share\\Program", extendedPathOf(L"\\\\server\\share/Program"));
+    EXPECT_EQ(L"\\??\\UNC\\server\\share\\Program", ntPathOf(L"\\\\server\\share\\Program"));
+    EXPECT_EQ(L"\\\\?\\C:\\x", extendedPathOf(L"\\\\?\\C:\\x")) << "already extended";
+
+    // As the value holds them: pairs, then the list's own empty string.
+    const auto operations = restartOperations({L"\\??\\C:\\a", L"!\\??\\C:\\a1", L"\\??\\C:\\b", L"", L""});
+    ASSERT_EQ(2u, operations.size());
+    EXPECT_TRUE(holdsRestartOperation(operations, L"\\??\\C:\\a", L"\\??\\C:\\a1")) << "a replacing rename";
+    EXPECT_FALSE(holdsRestartOperation(operations, L"\\??\\C:\\a", L"\\??\\C:\\a2"));
+    EXPECT_FALSE(holdsRestartOperation(operations, L"\\??\\C:\\a", L"")) << "a rename is no deletion";
+    EXPECT_TRUE(holdsRestartOperation(operations, L"\\??\\C:\\b", L""));
+    EXPECT_FALSE(holdsRestartOperation(operations, L"\\??\\C:\\b", L"\\??\\C:\\b1"));
+    EXPECT_FALSE(holdsRestartOperation(operations, L"\\??\\C:\\B", L"")) << "exact";
+}
+
+namespace {
+HANDLE s_stopAfterThird = nullptr;
+std::atomic<int> s_recordsBeforeStop{0};
+void stopAfterThirdRecord(const std::wstring& text, WORD type, DWORD id)
+{
+    RecordSink::report(text, type, id);
+    if (++s_recordsBeforeStop == 3) {
+        SetEvent(s_stopAfterThird);
+    }
+}
+} // namespace
+
+// A stop asked during a pass ends it before its next file; the file being renamed when it
+// came is renamed in full.
+TEST_F(Countermeasure, AStopEndsThePassBeforeItsNextFile)
+{
+    constexpr int kFiles = 30;
+    for (int i = 0; i < kFiles; ++i) {
+        ASSERT_TRUE(createFileWithText(L"C:\\Program.s" + std::to_wstring(i), "s"));
+    }
+    UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    s_stopAfterThird = stop.get();
+    s_recordsBeforeStop = 0;
+    {
+        PortsInForce stopping([](CountermeasurePorts& ports) { ports.report = &stopAfterThirdRecord; });
+        EXPECT_EQ(0, checkAllCandidates(stop.get()));
+    }
+    const std::vector<Record> records = RecordSink::take();
+    ASSERT_EQ(3u, records.size());
+    for (const Record& record : records) {
+        EXPECT_TRUE(startsWith(record.text, kRenamedHead));
+    }
+    int renamed = 0;
+    for (int i = 0; i < kFiles; ++i) {
+        renamed += exists(L"C:\\Program.s" + std::to_wstring(i)) ? 0 : 1;
+    }
+    EXPECT_EQ(3, renamed) << "the files after the stop are left for the next pass";
+    EXPECT_EQ(3u, s_launcher.waitForNotices(3).size());
+
+    // Asked before the pass: nothing is done. Without it: the rest.
+    EXPECT_EQ(0, checkAllCandidates(stop.get()));
+    EXPECT_TRUE(RecordSink::take().empty());
+    EXPECT_EQ(0, checkAllCandidates());
+    EXPECT_EQ(size_t(kFiles - 3), RecordSink::take().size());
+    EXPECT_TRUE(addedOperations(_pendingBefore).empty());
 }
 
 TEST_F(Countermeasure, ConcurrentPassesRenameEveryFileOnce)
+
 {
     constexpr int kFiles = 40;
     constexpr int kRounds = 4;

@@ -7,6 +7,8 @@
 #include "_process/NotificationLaunch.h"
 #include "_win32/UniqueHandle.h"
 
+#include <memory>
+
 namespace brimlock_test {
 
 using Corvane::Orlin::UniqueFile;
@@ -15,6 +17,11 @@ using Corvane::Orlin::UniqueRegKey;
 namespace {
 std::mutex s_recordLock;
 std::vector<Record> s_records;
+
+using tamselsvc::model::service::CountermeasurePorts;
+using tamselsvc::model::service::countermeasurePorts;
+CountermeasurePorts s_sinkPorts;
+std::unique_ptr<Corvane::Orlin::Ports<CountermeasurePorts>::Override> s_sinkInForce;
 
 constexpr wchar_t kSessionManager[] = L"System\\CurrentControlSet\\Control\\Session Manager";
 constexpr wchar_t kPendingValue[] = L"PendingFileRenameOperations";
@@ -33,12 +40,16 @@ std::wstring lowerAscii(std::wstring s)
 void RecordSink::install()
 {
     take();
-    tamselsvc::model::service::setReportForTesting(&RecordSink::report);
+    s_sinkInForce.reset();
+    s_sinkPorts = countermeasurePorts.real();
+    s_sinkPorts.report = &RecordSink::report;
+    s_sinkInForce = std::make_unique<Corvane::Orlin::Ports<CountermeasurePorts>::Override>(countermeasurePorts,
+                                                                                         s_sinkPorts);
 }
 
 void RecordSink::uninstall()
 {
-    tamselsvc::model::service::setReportForTesting(nullptr);
+    s_sinkInForce.reset();
 }
 
 std::vector<Record> RecordSink::take()
@@ -59,6 +70,36 @@ void RecordSink::report(const std::wstring& text, WORD type, DWORD id)
 {
     std::lock_guard<std::mutex> guard(s_recordLock);
     s_records.push_back({text, type, id});
+}
+
+PortsInForce::PortsInForce(const std::function<void(CountermeasurePorts&)>& change) : _ports(countermeasurePorts())
+{
+    change(_ports);
+    _scope.emplace(countermeasurePorts, _ports);
+}
+
+namespace {
+std::mutex s_refusedLock;
+std::wstring s_refused;
+} // namespace
+
+void refuseToOpen(const std::wstring& path)
+{
+    std::lock_guard<std::mutex> guard(s_refusedLock);
+    s_refused = path;
+}
+
+HANDLE WINAPI createFileRefusingOne(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                    DWORD creation, DWORD flags, HANDLE templateFile)
+{
+    {
+        std::lock_guard<std::mutex> guard(s_refusedLock);
+        if (path && s_refused == path) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+    return ::CreateFileW(path, access, share, security, creation, flags, templateFile);
 }
 
 void RecordingLauncher::notifyActiveUser(const std::wstring& filePath, const std::wstring& noticeSwitch)
@@ -161,7 +202,7 @@ void cleanDriveC()
         std::vector<std::wstring> doomed;
         do {
             const std::wstring name = lowerAscii(entry.cFileName);
-            if ((name.rfind(L"program", 0) == 0 || name.rfind(L"quarrow", 0) == 0) &&
+            if ((name.rfind(L"program", 0) == 0 || name.rfind(L"quarrow", 0) == 0 || name.rfind(L"progrxm", 0) == 0) &&
                 !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
                 doomed.push_back(std::wstring(L"C:\\") + entry.cFileName);
             }
@@ -172,8 +213,9 @@ void cleanDriveC()
             DeleteFileW(path.c_str());
         }
     }
-    RemoveDirectoryW(L"C:\\Program");
-    RemoveDirectoryW(L"C:\\Programs");
+    for (const wchar_t* folder : {L"C:\\Program", L"C:\\Programs", L"C:\\Program1", L"C:\\Program1.exe"}) {
+        RemoveDirectoryW(folder);
+    }
 }
 
 PendingOperations readPendingOperations()
@@ -256,6 +298,28 @@ std::wstring systemMessageW(DWORD code)
         message.pop_back();
     }
     return message;
+}
+
+std::wstring renameErrorText(DWORD code, const std::wstring& from, const std::wstring& to)
+{
+    std::wstring message = systemMessageW(code);
+    if (message.empty()) {
+        message = L"unknown error";
+    }
+    return L"rename: " + message + L": \"" + from + L"\", \"" + to + L"\"";
+}
+
+HeldFile::HeldFile(const std::wstring& path)
+    : _handle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr))
+{
+}
+
+void HeldFile::release()
+{
+    if (_handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(_handle);
+        _handle = INVALID_HANDLE_VALUE;
+    }
 }
 
 } // namespace brimlock_test

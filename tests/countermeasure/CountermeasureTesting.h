@@ -2,13 +2,16 @@
 // What the countermeasure and watcher tests share: recorders put into the seams of the
 // check (records, notices), the real drive C of the test prefix, and the restart list.
 
+#include "_model/_service/CountermeasurePorts.h"
 #include "_model/_service/NoticeLauncher.h"
 
 #include <windows.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,7 +24,9 @@ struct Record {
     bool operator==(const Record& o) const { return text == o.text && type == o.type && id == o.id; }
 };
 
-// Collects the records the check writes (installed with setReportForTesting).
+// Collects the records the check writes: install() puts the countermeasure's real calls with
+// this sink as their report in force until uninstall(). Overrides made in between start
+// from countermeasurePorts() and so keep the sink.
 class RecordSink {
 public:
     static void install();
@@ -30,6 +35,25 @@ public:
     static std::vector<Record> peek();
     static void report(const std::wstring& text, WORD type, DWORD id);
 };
+
+// countermeasurePorts() as it is now, with the calls `change` replaces, in force while the
+// object lives (the set before it comes back at its end).
+class PortsInForce {
+public:
+    explicit PortsInForce(const std::function<void(tamselsvc::model::service::CountermeasurePorts&)>& change);
+    PortsInForce(const PortsInForce&) = delete;
+    PortsInForce& operator=(const PortsInForce&) = delete;
+
+private:
+    tamselsvc::model::service::CountermeasurePorts _ports;
+    std::optional<Corvane::Orlin::Ports<tamselsvc::model::service::CountermeasurePorts>::Override> _scope;
+};
+
+// A CreateFileW for a port set that refuses, with ERROR_ACCESS_DENIED, the one path given to
+// refuseToOpen() (as the caller writes it) and opens everything else.
+void refuseToOpen(const std::wstring& path);
+HANDLE WINAPI createFileRefusingOne(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                    DWORD creation, DWORD flags, HANDLE templateFile);
 
 enum class NoticeKind { ViaSession, Dialog };
 
@@ -66,8 +90,9 @@ bool createFileWithText(const std::wstring& path, const std::string& text);
 std::string readFileText(const std::wstring& path); // "<missing>" when it cannot be opened
 bool exists(const std::wstring& path);
 bool isDirectory(const std::wstring& path);
-// Removes every file in C:\ whose lower-cased name starts with "program" or "quarrow", and
-// the test folders C:\Program and C:\Programs when empty.
+// Removes every file in C:\ whose lower-cased name starts with "program", "quarrow" or
+// "progrxm", and the test folders C:\Program, C:\Programs, C:\Program1 and C:\Program1.exe
+// when empty.
 void cleanDriveC();
 
 // PendingFileRenameOperations (REG_MULTI_SZ under Session Manager): its entries, and
@@ -89,5 +114,22 @@ bool runWinebootRestart();
 
 // The system's message for a code, wide, without its trailing line break.
 std::wstring systemMessageW(DWORD code);
+// The error record of a failed immediate rename, as the tests expect it.
+std::wstring renameErrorText(DWORD code, const std::wstring& from, const std::wstring& to);
+
+// Holds a file open for reading without delete sharing, as a program using it would: it
+// can be neither renamed nor deleted until the object goes.
+class HeldFile {
+public:
+    explicit HeldFile(const std::wstring& path);
+    bool held() const { return _handle != INVALID_HANDLE_VALUE; }
+    void release();
+    ~HeldFile() { release(); }
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+
+private:
+    HANDLE _handle;
+};
 
 } // namespace brimlock_test

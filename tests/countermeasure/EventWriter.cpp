@@ -1,7 +1,8 @@
 // cm_event_writer: writes real records under "brimlock" through the check, for a script
 // that reads Wine's eventlog debug channel (ReportEventW is a stub there that prints each
 // record's text on one line, as a debug string). Prints each expected channel line as
-// "EXPECT <type> L"<text>"", escaped as Wine's debug strings are. Leaves drive C and the restart list as it found them.
+// "EXPECT <type> L"<text>"", escaped as Wine's debug strings are. Leaves drive C and the
+// restart list as it found them.
 #include "CountermeasureTesting.h"
 #include "SilentLauncher.h"
 #include "TestPaths.h"
@@ -30,7 +31,7 @@ void expect(const char* type, const std::wstring& text)
         else if (c == L'\t') line += "\\t";
         else if (c < 32 || c > 126) {
             char hex[8];
-            snprintf(hex, sizeof(hex), "\\x%04x", static_cast<unsigned>(c));
+            snprintf(hex, sizeof(hex), "\\%04x", static_cast<unsigned>(c)); // Wine writes no "x"
             line += hex;
         } else line += static_cast<char>(c);
     }
@@ -45,9 +46,11 @@ int wmain()
     setNoticeLauncherForTesting(&s_silent);
     g_activeCandidates = &nativeCandidateTable;
     const std::wstring folder = L"C:\\brimlock-evt";
+    const std::wstring japanese = folder + L"\\Program.\x65E5\x672C"; // Program.日本
     removeTree(folder);
     if (!CreateDirectoryW(folder.c_str(), nullptr) || !createFileWithText(folder + L"\\Program", "p") ||
-        !createFileWithText(folder + L"\\Quarrow", "q") || !CreateDirectoryW((folder + L"\\Quarrow1").c_str(), nullptr)) {
+        !createFileWithText(folder + L"\\Quarrow", "q") || !CreateDirectoryW((folder + L"\\Quarrow1").c_str(), nullptr) ||
+        !createFileWithText(japanese, "j")) {
         fprintf(stderr, "setup failed: %lu\n", GetLastError());
         return 2;
     }
@@ -56,14 +59,26 @@ int wmain()
     // Renamed at once: a warning record.
     const RenameOutcome renamed = renameOffendingFile(folder + L"\\Program");
     expect("warn", messageString(102) + L"\"" + folder + L"\\Program\" -> \"" + folder + L"\\Program1\"");
-    // A folder holds the new name: the error record, then the scheduled rename.
-    const RenameOutcome scheduled = renameOffendingFile(folder + L"\\Quarrow");
-    expect("err", L"rename: " + systemMessageW(ERROR_ALREADY_EXISTS) + L": \"" + folder + L"\\Quarrow\", \"" + folder +
-                      L"\\Quarrow1\"");
-    expect("warn", messageString(103) + L"\"" + folder + L"\\Quarrow\" -> \"" + folder + L"\\Quarrow1\"");
+    // A folder holds the first number: the next one is used.
+    const RenameOutcome pastFolder = renameOffendingFile(folder + L"\\Quarrow");
+    expect("warn", messageString(102) + L"\"" + folder + L"\\Quarrow\" -> \"" + folder + L"\\Quarrow2\"");
+    // Held open: the error record, names outside the code page and all, then the scheduled
+    // rename (Program1 is taken by now).
+    RenameOutcome scheduled{};
+    {
+        HeldFile held(japanese);
+        scheduled = renameOffendingFile(japanese);
+    }
+    const std::wstring japaneseNew = folder + L"\\Program2.\x65E5\x672C";
+    expect("err", L"rename: " + systemMessageW(ERROR_SHARING_VIOLATION) + L": \"" + japanese + L"\", \"" + japaneseNew +
+                      L"\"");
+    expect("warn", messageString(103) + L"\"" + japanese + L"\" -> \"" + japaneseNew + L"\"");
     fflush(stdout);
 
     restorePendingOperations(pending);
     removeTree(folder);
-    return (renamed.result == RenameResult::Renamed && scheduled.result == RenameResult::RenameScheduled) ? 0 : 1;
+    return (renamed.result == RenameResult::Renamed && pastFolder.result == RenameResult::Renamed &&
+            scheduled.result == RenameResult::RenameScheduled)
+               ? 0
+               : 1;
 }

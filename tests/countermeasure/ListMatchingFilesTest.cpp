@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <unordered_set>
 
 using namespace brimlock_test;
 using namespace tamselsvc::model::service;
@@ -63,5 +64,16 @@ TEST(ListMatchingFiles, LinkedFoldersAreSkippedAndLinkedFilesKept)
     EXPECT_EQ(2u, some.size());
     EXPECT_NE(seen.end(), std::find(seen.begin(), seen.end(), folder + L"\\realfile")) << "one backslash added";
     EXPECT_EQ(seen.end(), std::find(seen.begin(), seen.end(), folder + L"\\.")) << "no dot entries";
+
+    // The same listing for a pass: the files for the check (folders behind links skipped as
+    // above), and the name of every entry that holds a stem, folders and links too.
+    const FolderListing listing = listCandidateFolder(
+        folder, {L"done", L"filelink", L"realfile", L"realdir", L"dirlink"}, {L"real", L"link", L"done"});
+    std::vector<std::wstring> offending = listing.offending;
+    std::sort(offending.begin(), offending.end());
+    EXPECT_EQ(expected, offending);
+    // (Wine 8 lists no dangling link at all.)
+    const std::unordered_set<std::wstring> taken{L"done", L"filelink", L"realfile", L"realdir", L"dirlink"};
+    EXPECT_EQ(taken, listing.takenNames) << "folders and links take their names too";
     EXPECT_TRUE(removeLinkFolder(folder, unixFolder));
 }

@@ -43,6 +43,29 @@ bool runUnixShellAndWait(const std::string& script, const std::wstring& marker)
     return brimlock_test::runHostShellAndWait(script, marker);
 }
 
+// The files of C:\ whose names start with "Program", as the listing shows them.
+std::vector<std::wstring> listedProgramFiles()
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW(L"C:\\Program*", &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                names.push_back(std::wstring(L"C:\\") + entry.cFileName);
+            }
+        } while (FindNextFileW(search, &entry));
+        FindClose(search);
+    }
+    return names;
+}
+
+bool listed(const std::wstring& path)
+{
+    const std::vector<std::wstring> names = listedProgramFiles();
+    return std::find(names.begin(), names.end(), path) != names.end();
+}
+
 // What became of one planted file after a pass.
 struct Fate {
     bool planted = false;
@@ -75,6 +98,13 @@ protected:
         setNoticeLauncherForTesting(nullptr);
         RecordSink::uninstall();
         cleanDriveC();
+        // Names the Windows side cannot delete (a trailing dot, "*"...), also when a test
+        // stopped half-way: from the Linux side.
+        const std::string c = unixPathOf(L"C:\\");
+        if (!c.empty()) {
+            runUnixShellAndWait("cd '" + c + "' && find . -maxdepth 1 -type f -name 'Program*' -delete",
+                                L"C:\\brimlock-hard.done");
+        }
         restorePendingOperations(_pending);
         for (const auto& path : _cleanup) {
             DeleteFileW(path.c_str());
@@ -201,10 +231,11 @@ TEST_F(HostileNames, LongNamesAndPathsPast260AreHandledOrRecorded)
         expectHandledOrRecorded(names[i], fates[i]);
     }
     EXPECT_FALSE(fates[2].stillThere) << "a long neighbour stops the ordinary one";
-    // A second pass finds the long ones again (they are repeated, never a crash).
+    // A second pass finds the long ones again: never a crash, and no second record.
     RecordSink::take();
     pass();
     EXPECT_EQ("", _raised);
+    EXPECT_TRUE(RecordSink::take().empty()) << "the same outcome is recorded once";
 }
 
 TEST_F(HostileNames, LinkNamedLikeACandidateIsRenamedAsTheLinkAndItsTargetIsUntouched)
@@ -233,12 +264,14 @@ TEST_F(HostileNames, LinkNamedLikeACandidateIsRenamedAsTheLinkAndItsTargetIsUnto
     const bool linkRenamed = exists(L"C:\\brimlock-hard.ok");
     DeleteFileW(L"C:\\brimlock-hard.ok");
     if (!atTarget && atNewName && !linkRenamed) {
-        // Wine 8's MoveFileExW follows the link and moves its target to the new name,
-        // leaving the link dangling; Windows renames the link itself. Nothing is lost.
+        // Wine 8 follows a link made with ln -s even when it is opened with
+        // FILE_FLAG_OPEN_REPARSE_POINT, so the rename through that handle moves the target
+        // to the new name and leaves the link dangling; Windows opens and renames the link
+        // itself. Nothing is lost.
         runUnixShellAndWait("rm -f '" + c + "Program' '" + c + "Program1' '" + c + "Program.lnkdir' && rm -rf '" + c +
                                 "brimlock-hard-dir'",
                             L"C:\\brimlock-hard.done");
-        GTEST_SKIP() << "Wine moved the link's target instead of renaming the link";
+        GTEST_SKIP() << "Wine opened the link's target, not the link, and the target left its folder";
     }
     EXPECT_TRUE(atTarget) << "the target stays where and what it was";
     EXPECT_TRUE(linkRenamed) << "C:\\Program1 is no longer the link";
@@ -279,26 +312,12 @@ TEST_F(HostileNames, NamesMadeOnTheLinuxSideAreHandledOrRecorded)
     DeleteFileW(script.c_str());
     // Such names cannot be opened by path on the Windows side: what is there is what the
     // listing shows.
-    auto listed = [] {
-        std::vector<std::wstring> names;
-        WIN32_FIND_DATAW entry;
-        HANDLE search = FindFirstFileW(L"C:\\Program*", &entry);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                    names.push_back(std::wstring(L"C:\\") + entry.cFileName);
-                }
-            } while (FindNextFileW(search, &entry));
-            FindClose(search);
-        }
-        return names;
-    };
-    const std::vector<std::wstring> planted = listed();
+    const std::vector<std::wstring> planted = listedProgramFiles();
     std::printf("  %zu names planted from the Linux side seen by Wine\n", planted.size());
     EXPECT_GE(planted.size(), 5u);
     pass();
     EXPECT_EQ("", _raised);
-    const std::vector<std::wstring> after = listed();
+    const std::vector<std::wstring> after = listedProgramFiles();
     for (const Record& r : RecordSink::peek()) {
         std::printf("  record %u: %s\n", r.type, utf8(r.text.substr(r.text.find(L'"') == std::wstring::npos ? 0 : r.text.find(L'"'))).c_str());
     }
@@ -314,8 +333,66 @@ TEST_F(HostileNames, NamesMadeOnTheLinuxSideAreHandledOrRecorded)
             EXPECT_TRUE(stillThere);
             continue;
         }
+        if (path.find_first_of(L"\"*?<>|") != std::wstring::npos) {
+            // A name the system refuses as a path: no program can be started by it. Left
+            // alone with a diagnostic line; no record, nothing scheduled.
+            EXPECT_TRUE(stillThere) << utf8(path);
+            EXPECT_FALSE(recorded) << utf8(path);
+            continue;
+        }
         EXPECT_TRUE(recorded) << utf8(path) << (stillThere ? ": left without a record" : ": gone without a record");
     }
+    EXPECT_TRUE(addedOperations(_pending).empty()) << "nothing scheduled for the refused names";
     runUnixShellAndWait("cd '" + c + "' && rm -f Program.* Program1.* Program2.* Program3.* Program4.* Program5.*",
                         L"C:\\brimlock-hard.done");
+}
+
+// "Program." and "Program.exe " (made on the Linux side) are names a plain Win32 path does
+// not reach: it drops the trailing dot or space and names C:\Program, C:\Program.exe. The
+// renames and the restart operation reach the entries as listed; the records show the
+// plain paths.
+TEST_F(HostileNames, TrailingDotsAndSpacesAreRenamedAndScheduledAsListed)
+{
+    const std::string c = unixPathOf(L"C:\\");
+    ASSERT_FALSE(c.empty()) << "not under Wine";
+    const std::wstring dotted = L"C:\\Program.";
+    const std::wstring spaced = L"C:\\Program.exe ";
+    ASSERT_TRUE(runUnixShellAndWait("cd '" + c + "' && printf dot > 'Program.' && printf space > 'Program.exe '",
+                                    L"C:\\brimlock-hard.done"));
+    ASSERT_TRUE(listed(dotted) && listed(spaced)) << "the names were not made as written";
+    pass();
+    EXPECT_EQ("", _raised);
+    EXPECT_FALSE(listed(dotted));
+    EXPECT_FALSE(listed(spaced));
+    // Numbers 1 and 2 in the order of the listing, the trailing dot and space kept.
+    const bool dotFirst = listed(L"C:\\Program1.");
+    const std::wstring dottedNew = dotFirst ? L"C:\\Program1." : L"C:\\Program2.";
+    const std::wstring spacedNew = dotFirst ? L"C:\\Program2.exe " : L"C:\\Program1.exe ";
+    EXPECT_TRUE(listed(dottedNew));
+    EXPECT_TRUE(listed(spacedNew));
+    EXPECT_FALSE(exists(L"C:\\Program1")) << "no other name was reached";
+    std::vector<Record> records = RecordSink::take();
+    ASSERT_EQ(2u, records.size());
+    for (const Record& record : records) {
+        EXPECT_TRUE(record.text == messageString(102) + L"\"" + dotted + L"\" -> \"" + dottedNew + L"\"" ||
+                    record.text == messageString(102) + L"\"" + spaced + L"\" -> \"" + spacedNew + L"\"")
+            << utf8(record.text);
+    }
+
+    // Held: the restart operation names the entry exactly (Windows keeps NT paths, which
+    // are taken as written).
+    ASSERT_TRUE(runUnixShellAndWait("cd '" + c + "' && printf dot > 'Program.'", L"C:\\brimlock-hard.done"));
+    HANDLE held = CreateFileW(L"\\\\?\\C:\\Program.", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held) << GetLastError();
+    pass();
+    pass();
+    CloseHandle(held);
+    records = RecordSink::take();
+    ASSERT_EQ(2u, records.size()) << "the error and the scheduled rename, once";
+    const auto added = addedOperations(_pending);
+    ASSERT_EQ(1u, added.size());
+    EXPECT_EQ(L"\\??\\C:\\Program.", added[0].first);
+    EXPECT_EQ(L"\\??\\C:\\Program3.", added[0].second);
+    EXPECT_EQ(messageString(103) + L"\"" + dotted + L"\" -> \"C:\\Program3.\"", records[1].text);
+    runUnixShellAndWait("cd '" + c + "' && rm -f Program*. Program*.exe' '", L"C:\\brimlock-hard.done");
 }

@@ -134,3 +134,27 @@ TEST(NameRulesProperties, KeysOfAChosenNameMatchWhatAListingOfItWouldGive)
     const std::wstring hostile = findFreeNumberedName(L"C:\\", L"Program", L".\x4E2D\xD800%", taken);
     EXPECT_EQ(std::wstring(L"C:\\Program3.\x4E2D\xD800%"), hostile);
 }
+
+TEST(NameRulesProperties, TheQuickNameTestPassesEveryNameWhoseStemHoldsACandidate)
+{
+    // A listing skips the names this quick test fails: it must never fail one that the
+    // stem rules would take, with or without a stream, whatever the case of A to Z.
+    HostileText random(5);
+    int held = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        const std::wstring name = random.text(12);
+        // Stems taken from the name itself (lower-cased), so that some rounds must pass.
+        const std::wstring lowered = lowerAsciiOnly(stemOf(name));
+        const size_t from = random.number(lowered.size() + 1);
+        const std::vector<std::wstring> stems{lowerAsciiOnly(random.text(3)),
+                                              lowered.substr(from, random.number(4))};
+        const std::wstring path = L"C:\\" + name;
+        if (stemContainsAny(path, stems)) {
+            ++held;
+            ASSERT_TRUE(nameMayContainAny(fileNameOf(path).c_str(), stems));
+        }
+    }
+    EXPECT_GT(held, kRounds / 2);
+    EXPECT_FALSE(nameMayContainAny(L"brimlock-bench-12", {L"program", L"quarrow"}));
+    EXPECT_TRUE(nameMayContainAny(L"x.PROGRAM", {L"program"})) << "quick: the extension counts too";
+}

@@ -1,13 +1,16 @@
 // The service object: its control table, the logon replay of a deferred notice, and the
 // service's work on the worker thread.
+#include "CountermeasureTesting.h"
 #include "DbwinListener.h"
 #include "StandInDialogFolder.h"
 #include "TestPaths.h"
 #include "Wait.h"
 
 #include "_model/_service/CandidateTable.h"
+#include "_model/_service/Countermeasure.h"
 #include "_model/_service/DirectoryWatcher.h"
 #include "_model/_service/LogonReplay.h"
+#include "_model/_service/SelfStop.h"
 #include "_model/_service/ServicePaths.h"
 #include "_model/_service/StartCheck.h"
 #include "_model/_service/TamselService.h"
@@ -20,6 +23,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -274,12 +278,12 @@ void record(const char* what)
     std::lock_guard<std::mutex> lock(g_orderLock);
     g_order.push_back(what);
 }
-int recordingCheck()
+int recordingCheck(HANDLE)
 {
     record("check");
     return 0;
 }
-int throwingCheck()
+int throwingCheck(HANDLE)
 {
     record("check");
     throw std::runtime_error("folder cannot be read");
@@ -290,6 +294,9 @@ std::thread recordingWatcherStart(std::function<void()> body)
     return std::thread(std::move(body));
 }
 
+using WatcherOverride = Corvane::Orlin::Ports<model::WatcherPorts>::Override;
+using ServiceWorkOverride = Corvane::Orlin::Ports<model::ServiceWorkPorts>::Override;
+
 class ServiceWorkTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -299,17 +306,18 @@ protected:
             g_order.clear();
         }
         GetCurrentDirectoryW(MAX_PATH, savedDirectory);
-        model::setWatcherThreadStartForTesting(&recordingWatcherStart);
-        model::setWatcherCheckForTesting([]() { return 0; });
+        watcherPorts = model::watcherPorts.real();
+        watcherPorts.startThread = &recordingWatcherStart;
+        watcherPorts.check = [](HANDLE) { return 0; };
+        watchersInForce.emplace(model::watcherPorts, watcherPorts);
         model::ResetActiveCandidatesForTesting();
         stop = CreateEventW(nullptr, TRUE, TRUE, nullptr); // already set: Run returns after one round
     }
     void TearDown() override
     {
         model::setModulePathForTesting(nullptr);
-        TamselService::setFirstCheckForTesting(nullptr);
-        model::setWatcherThreadStartForTesting(nullptr);
-        model::setWatcherCheckForTesting(nullptr);
+        firstCheckInForce.reset();
+        watchersInForce.reset();
         model::ResetActiveCandidatesForTesting();
         SetCurrentDirectoryW(savedDirectory);
         CloseHandle(stop);
@@ -320,9 +328,19 @@ protected:
         std::lock_guard<std::mutex> lock(g_orderLock);
         return g_order;
     }
+    void useFirstCheck(int (*check)(HANDLE))
+    {
+        firstCheckInForce.reset();
+        servicePorts.firstCheck = check;
+        firstCheckInForce.emplace(model::serviceWorkPorts, servicePorts);
+    }
 
     wchar_t savedDirectory[MAX_PATH] = {};
     HANDLE stop = nullptr;
+    model::WatcherPorts watcherPorts{};
+    std::optional<WatcherOverride> watchersInForce;
+    model::ServiceWorkPorts servicePorts{};
+    std::optional<ServiceWorkOverride> firstCheckInForce;
 };
 
 } // namespace
@@ -336,12 +354,12 @@ TEST(ServicePaths, FolderOfTheProgramWithoutTrailingBackslashExceptAtTheRoot)
     EXPECT_EQ(L"", model::serviceDirectoryOf(L""));
 }
 
-TEST_F(ServiceWorkTest, RunSetsTheServiceFolderMakesItCurrentAndChecksBeforeAnyWatcher)
+TEST_F(ServiceWorkTest, RunSetsTheServiceFolderMakesItCurrentAndArmsTheWatchersBeforeTheFirstCheck)
 {
     ASSERT_TRUE(CreateDirectoryW(L"C:\\BrimlockTools", nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
     const std::wstring program = L"C:\\BrimlockTools\\brimlock.exe";
     model::setModulePathForTesting(&program);
-    TamselService::setFirstCheckForTesting(&recordingCheck);
+    useFirstCheck(&recordingCheck);
     model::g_activeCandidates = &model::nativeCandidateTable;
     auto service = std::make_shared<TamselService>(L"tamselsvc");
 
@@ -351,7 +369,7 @@ TEST_F(ServiceWorkTest, RunSetsTheServiceFolderMakesItCurrentAndChecksBeforeAnyW
     wchar_t current[MAX_PATH] = {};
     GetCurrentDirectoryW(MAX_PATH, current);
     EXPECT_STREQ(L"C:\\BrimlockTools", current);
-    EXPECT_EQ((std::vector<std::string>{"check", "watcher", "watcher"}), order());
+    EXPECT_EQ((std::vector<std::string>{"watcher", "watcher", "check"}), order());
 
     const std::wstring atRoot = L"C:\\brimlock.exe";
     model::setModulePathForTesting(&atRoot);
@@ -368,11 +386,122 @@ TEST_F(ServiceWorkTest, RunWithoutACandidateTableReturns3AndStartsNoWatcher)
     EXPECT_TRUE(order().empty());
 }
 
-TEST_F(ServiceWorkTest, ErrorRaisedByTheFirstCheckIsLoggedAndTheWatchersStartAllTheSame)
+TEST_F(ServiceWorkTest, ErrorRaisedByTheFirstCheckIsLoggedAndTheWatchersGoOn)
 {
-    TamselService::setFirstCheckForTesting(&throwingCheck);
+    useFirstCheck(&throwingCheck);
     model::g_activeCandidates = &model::wow64CandidateTable;
     auto service = std::make_shared<TamselService>(L"tamselsvc");
     EXPECT_EQ(0u, service->Run(stop));
-    EXPECT_EQ((std::vector<std::string>{"check", "watcher", "watcher"}), order());
+    EXPECT_EQ((std::vector<std::string>{"watcher", "watcher", "check"}), order());
+}
+
+namespace {
+
+std::atomic<int> g_stopRequests{0};
+SC_HANDLE WINAPI fakeOpenManager(LPCWSTR, LPCWSTR, DWORD)
+{
+    return reinterpret_cast<SC_HANDLE>(1);
+}
+SC_HANDLE WINAPI fakeOpenService(SC_HANDLE, LPCWSTR, DWORD)
+{
+    return reinterpret_cast<SC_HANDLE>(2);
+}
+BOOL WINAPI countStop(SC_HANDLE, DWORD control, LPSERVICE_STATUS)
+{
+    if (control == SERVICE_CONTROL_STOP) {
+        ++g_stopRequests;
+    }
+    return TRUE;
+}
+BOOL WINAPI closeNothing(SC_HANDLE)
+{
+    return TRUE;
+}
+
+} // namespace
+
+// C:\ exists but cannot be watched: Run does not go on as if it were watched. It ends the
+// watchers, says which folder and why, asks to be stopped and returns 4 at once, without
+// a first check and without waiting for a stop.
+TEST_F(ServiceWorkTest, AFolderThatCannotBeWatchedStopsTheServiceWithCode4)
+{
+    brimlock_test::DbwinListener listener;
+    ASSERT_TRUE(listener.start());
+    Corvane::Orlin::g_outputToDebugView = true;
+    useFirstCheck(&recordingCheck);
+    watchersInForce.reset();
+    brimlock_test::refuseToOpen(L"C:\\");
+    watcherPorts.createFile = &brimlock_test::createFileRefusingOne;
+    watchersInForce.emplace(model::watcherPorts, watcherPorts);
+    const model::SelfStopPorts scm{&fakeOpenManager, &fakeOpenService, &countStop, &closeNothing};
+    Corvane::Orlin::Ports<model::SelfStopPorts>::Override countedStops(model::selfStopPorts, scm);
+    g_stopRequests = 0;
+    model::g_activeCandidates = &model::nativeCandidateTable;
+    HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    auto service = std::make_shared<TamselService>(L"tamselsvc");
+
+    std::atomic<bool> returned{false};
+    DWORD result = 0;
+    std::thread worker([&] {
+        result = service->Run(never);
+        returned = true;
+    });
+    const bool inTime = brimlock_test::waitUntil([&] { return returned.load(); }, 3s);
+    SetEvent(never); // a Run that waits for a stop is let go
+    worker.join();
+    EXPECT_TRUE(inTime) << "Run went on as if the folder were watched";
+    EXPECT_EQ(TamselService::kRunCannotWatch, result);
+    CloseHandle(never);
+    EXPECT_EQ(1, g_stopRequests.load()) << "the service asks to be stopped";
+    EXPECT_EQ((std::vector<std::string>{"watcher", "watcher"}), order()) << "no first check";
+    EXPECT_TRUE(listener.waitForText(GetCurrentProcessId(), "Cannot watch C:\\ (5)", 5s));
+    Corvane::Orlin::g_outputToDebugView = false;
+}
+
+namespace {
+std::atomic<bool> g_firstCheckSleeping{false};
+std::atomic<DWORD> g_firstCheckEnded{0};
+// A first check that is slow after its listing: what is created meanwhile it cannot see.
+int slowFirstCheck(HANDLE stopEvent)
+{
+    const int result = model::checkAllCandidates(stopEvent);
+    g_firstCheckSleeping = true;
+    Sleep(2500);
+    g_firstCheckEnded = GetTickCount();
+    return result;
+}
+} // namespace
+
+// A file created while the first check is still at work is handled right after its
+// creation, with no further change: the watchers were reading before the check began.
+TEST_F(ServiceWorkTest, AFileCreatedDuringTheFirstCheckIsHandledWithoutAFurtherChange)
+{
+    static brimlock_test::RecordingLauncher launcher; // outlives the detached notification threads
+    model::setNoticeLauncherForTesting(&launcher);
+    brimlock_test::RecordSink::install();
+    brimlock_test::cleanDriveC();
+    watchersInForce.reset(); // the real watchers and checks
+    useFirstCheck(&slowFirstCheck);
+    model::g_activeCandidates = brimlock_test::isWow64() ? &model::wow64CandidateTable : &model::nativeCandidateTable;
+    HANDLE running = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    auto service = std::make_shared<TamselService>(L"tamselsvc");
+    DWORD result = 0xFFFFFFFF;
+    std::thread worker([&] { result = service->Run(running); });
+
+    ASSERT_TRUE(brimlock_test::waitUntil([] { return g_firstCheckSleeping.load(); }, 10s));
+    ASSERT_TRUE(brimlock_test::createFileWithText(L"C:\\Program", "planted meanwhile"));
+    const DWORD planted = GetTickCount();
+    const bool handled = brimlock_test::waitUntil([] { return brimlock_test::exists(L"C:\\Program1"); }, 6s);
+    const DWORD handledAt = GetTickCount();
+    SetEvent(running);
+    worker.join();
+    CloseHandle(running);
+    EXPECT_TRUE(handled) << "never handled: the watchers were not reading during the first check";
+    EXPECT_LE(handledAt - planted, 2500u) << "about a second after its creation";
+    EXPECT_EQ(0u, result);
+    EXPECT_EQ("planted meanwhile", brimlock_test::readFileText(L"C:\\Program1"));
+    launcher.waitForNotices(1);
+    model::setNoticeLauncherForTesting(nullptr);
+    brimlock_test::RecordSink::uninstall();
+    brimlock_test::cleanDriveC();
 }

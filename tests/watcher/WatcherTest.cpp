@@ -17,7 +17,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -26,6 +29,7 @@ using namespace tamselsvc::model::service;
 using Corvane::Orlin::OutputSettings;
 using Corvane::Orlin::UniqueHandle;
 using Corvane::Orlin::UniqueRegKey;
+using WatcherOverride = Corvane::Orlin::Ports<WatcherPorts>::Override;
 
 namespace {
 
@@ -55,7 +59,7 @@ std::atomic<int> s_raiseOnCheck{0}; // the n-th check raises
 std::atomic<bool> s_realCheck{false};
 std::atomic<int> s_checksRunning{0};
 
-int countingCheck()
+int countingCheck(HANDLE stopEvent)
 {
     const int n = ++s_checks;
     DWORD zero = 0;
@@ -71,7 +75,7 @@ int countingCheck()
     if (n == s_raiseOnCheck.load()) {
         throw std::runtime_error("check raised on purpose");
     }
-    return s_realCheck ? checkAllCandidates() : 0;
+    return s_realCheck ? checkAllCandidates(stopEvent) : 0;
 }
 
 void resetChecks()
@@ -123,7 +127,7 @@ public:
     Supervisor(const OutputSettings& settings) : _stop(CreateEventW(nullptr, TRUE, FALSE, nullptr))
     {
         HANDLE stop = _stop.get();
-        _thread = std::thread([stop, &settings] { watchCandidateFolders(stop, settings); });
+        _thread = std::thread([this, stop, &settings] { _result = watchCandidateFolders(stop, settings); });
     }
     ~Supervisor()
     {
@@ -146,10 +150,12 @@ public:
         return ended;
     }
     HANDLE stopEvent() const { return _stop.get(); }
+    DWORD result() const { return _result; }
 
 private:
     UniqueHandle _stop;
     std::thread _thread;
+    DWORD _result = 0xFFFFFFFF;
 };
 
 const CandidateTable s_testTable = {
@@ -175,7 +181,9 @@ protected:
         setNoticeLauncherForTesting(&s_launcher);
         tamselsvc::process::g_restartPending = false;
         resetChecks();
-        setWatcherCheckForTesting(&countingCheck);
+        _ports = watcherPorts.real();
+        _ports.check = &countingCheck;
+        _portsInForce.emplace(watcherPorts, _ports);
         {
             std::lock_guard<std::mutex> guard(s_ownLock);
             s_ownRecords.clear();
@@ -185,8 +193,7 @@ protected:
     }
     void TearDown() override
     {
-        setWatcherCheckForTesting(nullptr);
-        setWatcherThreadStartForTesting(nullptr);
+        _portsInForce.reset();
         OutputSettings::SetReportEventForTesting(nullptr);
         RecordSink::uninstall();
         removeTree(L"C:\\brimlock-watch-a");
@@ -195,6 +202,8 @@ protected:
         restorePendingOperations(_pendingBefore);
     }
     PendingOperations _pendingBefore;
+    WatcherPorts _ports{};
+    std::optional<WatcherOverride> _portsInForce;
 };
 
 bool isCancelledReadError(DWORD id)
@@ -335,18 +344,16 @@ std::thread failSecondWatcher(std::function<void()> body)
     }
     return std::thread(std::move(body));
 }
-} // namespace
 
-TEST_F(Watcher, AWatcherThatCannotStartEndsTheOthersAndReturns)
+// watchCandidateFolders with the stop event never set: its result, or nothing when it did
+// not return within two seconds.
+std::optional<DWORD> watchWithoutStop(const OutputSettings& settings)
 {
-    EventlogSwitch eventlog;
-    OutputSettings settings(L"tamselsvc");
-    s_watcherStarts = 0;
-    setWatcherThreadStartForTesting(&failSecondWatcher);
-    UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr)); // never set
+    UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::atomic<bool> returned{false};
+    DWORD result = 0;
     std::thread supervisor([&] {
-        watchCandidateFolders(stop.get(), settings);
+        result = watchCandidateFolders(stop.get(), settings);
         returned = true;
     });
     const bool inTime = waitUntil([&] { return returned.load(); }, std::chrono::seconds(2));
@@ -354,11 +361,83 @@ TEST_F(Watcher, AWatcherThatCannotStartEndsTheOthersAndReturns)
         SetEvent(stop.get());
     }
     supervisor.join();
-    EXPECT_TRUE(inTime);
+    return inTime ? std::optional<DWORD>(result) : std::nullopt;
+}
+} // namespace
+
+// A watcher that cannot start, or a folder that exists but cannot be watched: the others
+// are ended and the failure is returned at once, not taken for a running watch.
+TEST_F(Watcher, AWatcherThatCannotStartOrAFolderThatCannotBeWatchedEndsTheOthersAndIsReported)
+{
+    EventlogSwitch eventlog;
+    OutputSettings settings(L"tamselsvc");
+    s_watcherStarts = 0;
+    {
+        WatcherPorts ports = watcherPorts();
+        ports.startThread = &failSecondWatcher;
+        WatcherOverride scope(watcherPorts, ports);
+        EXPECT_EQ(std::optional<DWORD>(ERROR_TOO_MANY_TCBS), watchWithoutStop(settings));
+    }
     EXPECT_EQ(2, s_watcherStarts.load());
-    const std::vector<Record> own = ownRecords();
+    std::vector<Record> own = ownRecords();
     ASSERT_EQ(1u, own.size()) << "the started watcher has ended";
     EXPECT_TRUE(isCancelledReadError(own[0].id)) << own[0].id;
+
+    {
+        WatcherPorts ports = watcherPorts();
+        refuseToOpen(L"C:\\brimlock-watch-b\\");
+        ports.createFile = &createFileRefusingOne;
+        WatcherOverride scope(watcherPorts, ports);
+        EXPECT_EQ(std::optional<DWORD>(ERROR_ACCESS_DENIED), watchWithoutStop(settings));
+    }
+    own = ownRecords();
+    ASSERT_EQ(3u, own.size()) << "both watchers have ended";
+    EXPECT_EQ(1, std::count_if(own.begin() + 1, own.end(), [](const Record& r) { return isCancelledReadError(r.id); }));
+    EXPECT_EQ(0, s_checks.load());
+}
+
+namespace {
+void slowRecord(const std::wstring& text, WORD type, DWORD id)
+{
+    Sleep(30);
+    RecordSink::report(text, type, id);
+}
+} // namespace
+
+// A stop during a long pass of a watcher ends the pass before its next file, within a
+// second; every file is either renamed (with its record) or left as it was: no rename is
+// cut short into an error, a scheduled rename or a notice of the restart.
+TEST_F(Watcher, AStopDuringAPassEndsItBeforeItsNextFileAndCutsNoRenameShort)
+{
+    constexpr int kFiles = 100;
+    for (int i = 0; i < kFiles; ++i) {
+        ASSERT_TRUE(createFileWithText(L"C:\\brimlock-watch-a\\Program.p" + std::to_wstring(i), "p"));
+    }
+    s_realCheck = true;
+    PortsInForce slow([](CountermeasurePorts& ports) { ports.report = &slowRecord; });
+    OutputSettings settings(L"tamselsvc");
+    Supervisor supervisor(settings);
+    Sleep(300);
+    ASSERT_TRUE(createFileWithText(L"C:\\brimlock-watch-a\\trigger", "t"));
+    ASSERT_TRUE(waitUntil([] { return RecordSink::peek().size() >= 5; }, std::chrono::seconds(5)));
+    DWORD took = 0;
+    EXPECT_TRUE(supervisor.stopWithin(1000, &took)) << took;
+    EXPECT_EQ(0u, supervisor.result());
+
+    const std::vector<Record> records = RecordSink::take();
+    int left = 0;
+    for (int i = 0; i < kFiles; ++i) {
+        left += exists(L"C:\\brimlock-watch-a\\Program.p" + std::to_wstring(i)) ? 1 : 0;
+    }
+    EXPECT_GT(left, 0) << "the stop came after the pass";
+    EXPECT_EQ(size_t(kFiles - left), records.size()) << "one record per file that moved, and no other";
+    for (const Record& record : records) {
+        EXPECT_EQ(WORD(EVENTLOG_WARNING_TYPE), record.type);
+        EXPECT_EQ(0u, record.text.rfind(messageString(102), 0)) << "a rename, not an error or a scheduled rename";
+    }
+    EXPECT_TRUE(addedOperations(_pendingBefore).empty());
+    EXPECT_FALSE(tamselsvc::process::g_restartPending.load());
+    std::printf("stop during a pass: %lu ms, %d of %d files left for the next pass\n", took, left, kFiles);
 }
 
 TEST_F(Watcher, StopEndsEveryWatcherWithinOneSecondWhateverItIsDoing)

@@ -9,8 +9,9 @@
 //      time from the last file made to the last rename, and the passes the service ran
 //      (its diagnostic line per pass, read as a debug-output viewer reads it).
 //   3. 1,000 countermeasures (renames, ten per pass) and 1,000 dialog launches ("/fatal":
-//      a file that cannot be renamed while the registry refuses the scheduling): the
-//      service's thread and handle counts must come back to their resting values.
+//      a new file that cannot be renamed, each time, while the registry refuses the
+//      scheduling): the service's thread and handle counts must come back to their resting
+//      values.
 // Usage: stressbench [cycles=1000] [cycleBudgetSeconds=1080] [burstSeconds=3]
 //                    [countermeasures=1000] [launches=1000] [seed=random]
 // Exit status 0 when every stop reached STOPPED, every burst was handled and the counts
@@ -423,8 +424,10 @@ bool runCountermeasuresAndLaunches(InstalledService& installed, int countermeasu
     ok = ok && restedAfterRenames && renamed >= countermeasures;
 
     // Launches: C:\Program cannot be renamed (immutable on the Linux side); its first pass
-    // schedules the rename and shows the first "/restart" dialog; with the scheduling
-    // refused as well, every later pass starts one "/fatal" dialog when none is open.
+    // schedules the rename and shows the first "/restart" dialog. With the scheduling
+    // refused as well, each new file that cannot be renamed gives one "/fatal" dialog when
+    // none is open (a file already found stays silent, so each launch needs a new one; it
+    // goes again once its dialog has been started).
     int fatal = 0, other = 0;
     if (!createImmutableFile(L"C:\\Program")) {
         std::printf("launches: not measured (no immutable files here)\n");
@@ -449,15 +452,21 @@ bool runCountermeasuresAndLaunches(InstalledService& installed, int countermeasu
                         Sleep(1500);
                         warm = countsOf(pid);
                     }
-                    const std::wstring trigger = folders[triggers % 2] + L"stress_trigger.dat";
-                    if (fileExists(trigger)) {
-                        DeleteFileW(trigger.c_str());
-                    } else {
-                        createFile(trigger);
+                    const std::wstring failing = folders[triggers % 2] +
+                                                 (triggers % 2 ? L"Quarrow.f" : L"Program.f") +
+                                                 std::to_wstring(triggers);
+                    if (!createImmutableFile(failing)) {
+                        std::printf("launches: cannot make %ls\n", failing.c_str());
+                        break;
                     }
                     ++triggers;
-                    Sleep(550);
-                    collectLaunches(&fatal, &other);
+                    const int before = fatal;
+                    waitUntil([&] {
+                        collectLaunches(&fatal, &other);
+                        return fatal > before;
+                    }, std::chrono::seconds(5), std::chrono::milliseconds(50));
+                    setImmutable(failing, false);
+                    DeleteFileW(failing.c_str());
                     if (triggers % 20 == 0) {
                         Counts now = countsOf(pid);
                         peak.threads = std::max(peak.threads, now.threads);
@@ -474,9 +483,6 @@ bool runCountermeasuresAndLaunches(InstalledService& installed, int countermeasu
                             after.threads, after.handles, rested ? "back at rest" : "NOT back at rest", peak.threads,
                             peak.handles);
                 ok = ok && rested && fatal >= launches;
-                for (const std::wstring& folder : folders) {
-                    DeleteFileW((folder + L"stress_trigger.dat").c_str());
-                }
             }
         }
         setImmutable(L"C:\\Program", false);

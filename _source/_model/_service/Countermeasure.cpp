@@ -1,8 +1,11 @@
 #include "_model/_service/Countermeasure.h"
 
+#include "_model/_service/HandledFiles.h"
 #include "_model/_service/MessageStrings.h"
 #include "_model/_service/NameRules.h"
+#include "_model/_service/OffendingEntry.h"
 #include "_model/_service/RenameError.h"
+#include "_model/_service/RestartList.h"
 #include "_process/NotificationLaunch.h"
 #include "_win32/DetachedThread.h"
 #include "_win32/LogDebug.h"
@@ -12,37 +15,34 @@
 #include <atomic>
 #include <exception>
 #include <mutex>
-#include <unordered_set>
 
 namespace tamselsvc { namespace model { namespace service {
 
 using Corvane::Orlin::LogDebugA;
+using Corvane::Orlin::LogDebugW;
 
 FatalGate g_fatalGate;
 
+Corvane::Orlin::Ports<CountermeasurePorts> countermeasurePorts{CountermeasurePorts{
+    &Corvane::Orlin::ReportAppEvent,
+    &Corvane::Orlin::StartDetachedThread,
+    &::CreateFileW,
+    &::SetFileInformationByHandle,
+    &::MoveFileExW,
+    &readPendingFileRenameOperations,
+}};
+
 namespace {
-
-void startDetachedThread(std::function<void()> body)
-{
-    Corvane::Orlin::StartDetachedThread(std::move(body));
-}
-
-std::atomic<ThreadStartFn> s_startThread{&startDetachedThread};
-std::atomic<MoveFileExFn> s_moveFileEx{&::MoveFileExW};
-std::atomic<ReportFn> s_report{&Corvane::Orlin::ReportAppEvent};
 
 // Held for a whole pass: two passes that reach the same file must not both try to rename
 // it, or the loser's failed rename would turn into Failed records and a "/fatal" notice.
+// It also guards s_handled.
 Corvane::Orlin::SrwLock s_passLock;
-
-// The immediate rename. No MOVEFILE_REPLACE_EXISTING: a file that appears under the new
-// name between the listing and the rename must make the rename fail (and the scheduled
-// rename take over), not be overwritten and lost.
-constexpr DWORD kRenameNowFlags = MOVEFILE_COPY_ALLOWED;
+HandledFiles s_handled;
 
 void report(const std::wstring& text, WORD eventType)
 {
-    s_report.load()(text, eventType, 0);
+    countermeasurePorts().report(text, eventType, 0);
 }
 
 std::wstring quotedPair(const std::wstring& oldPath, const std::wstring& newPath)
@@ -86,7 +86,7 @@ void guarded(const char* what, Body body)
 
 void startNotification(std::function<void()> body)
 {
-    s_startThread.load()(std::move(body));
+    countermeasurePorts().startThread(std::move(body));
 }
 
 void startNotifyViaSession(const std::wstring& filePath)
@@ -134,8 +134,115 @@ void startFatalNotice(const std::wstring& filePath)
     }
 }
 
-void actOnOutcome(const std::wstring& path, const RenameOutcome& outcome)
+// One listed offending file, before its notice. Must be called under the pass lock.
+struct FileHandling {
+    RenameOutcome outcome;
+    std::wstring identity; // OffendingEntry::identity()
+};
+
+const wchar_t* leftAloneReason(OffendingEntry::State state)
 {
+    switch (state) {
+    case OffendingEntry::State::Folder:
+        return L"a folder by now";
+    case OffendingEntry::State::Gone:
+        return L"gone before its rename";
+    default:
+        return L"a name the system refuses as a path";
+    }
+}
+
+FileHandling renameListedFile(const std::wstring& path, std::unordered_set<std::wstring>& taken)
+{
+    OffendingEntry entry(path);
+    FileHandling handling{{RenameResult::LeftAlone, std::wstring()}, entry.identity()};
+    const OffendingEntry::State state = entry.state();
+    if (state != OffendingEntry::State::Open && state != OffendingEntry::State::Refused) {
+        LogDebugW(L"Left alone, %s (%lu): %s\n", leftAloneReason(state), entry.openError(), path.c_str());
+        s_handled.forget(path);
+        return handling;
+    }
+
+    const std::wstring parent = parentOf(path);
+    const std::wstring fileName = fileNameOf(path);
+    const std::wstring stem = stemOf(fileName);
+    const std::wstring extension = extensionOf(fileName);
+    std::wstring newPath;
+    DWORD error = 0;
+    // A name taken since the listing (the rename finds it there) is taken for the rest of
+    // the pass too; the search goes on with the next number, on the same open entry.
+    do {
+        newPath = findFreeNumberedName(parent, stem, extension, taken);
+        if (newPath.empty()) {
+            handling.outcome.result = RenameResult::NoFreeName;
+            return handling;
+        }
+        error = entry.renameTo(newPath);
+    } while (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS);
+    entry.close(); // others may use the file (under its new name) from here on
+
+    if (error == 0) {
+        s_handled.forget(path);
+        handling.outcome = {RenameResult::Renamed, newPath};
+        // The file has moved: whatever its record does, the outcome is a rename.
+        try {
+            reportRenamed(path, newPath);
+        } catch (const std::exception& e) {
+            LogDebugA("The record of a rename failed: %s", e.what());
+        } catch (...) {
+            LogDebugA("The record of a rename failed: unknown exception");
+        }
+        return handling;
+    }
+
+    const std::wstring& identity = handling.identity;
+    if (s_handled.gave(path, identity, HandledKind::RenameScheduled)) {
+        // Scheduled already; the immediate rename was tried again and failed again.
+        handling.outcome = {RenameResult::RenameScheduled, newPath, true};
+        return handling;
+    }
+    const DWORD schedulingError = scheduleRenameAtRestart(path, newPath);
+    const HandledKind kind = schedulingError == 0 ? HandledKind::RenameScheduled : HandledKind::Failed;
+    handling.outcome = schedulingError == 0 ? RenameOutcome{RenameResult::RenameScheduled, newPath}
+                                            : RenameOutcome{RenameResult::Failed, std::wstring()};
+    if (s_handled.gave(path, identity, kind)) {
+        handling.outcome.repeated = true;
+        return handling;
+    }
+    s_handled.remember(path, identity, kind);
+    report(renameErrorDescription(error, path, newPath), EVENTLOG_ERROR_TYPE);
+    if (schedulingError == 0) {
+        reportRenameScheduled(path, newPath);
+    } else {
+        reportSchedulingFailed(schedulingError);
+    }
+    return handling;
+}
+
+// The deletion at the restart of a file for which no numbered name is free: scheduled,
+// recorded and notified once per file and outcome.
+void scheduleDeletion(const std::wstring& path, const std::wstring& identity)
+{
+    if (s_handled.gave(path, identity, HandledKind::DeletionScheduled)) {
+        return;
+    }
+    const DWORD error = scheduleDeletionAtRestart(path);
+    const HandledKind kind = error == 0 ? HandledKind::DeletionScheduled : HandledKind::DeletionFailed;
+    if (s_handled.gave(path, identity, kind)) {
+        return;
+    }
+    s_handled.remember(path, identity, kind);
+    if (error == 0) {
+        reportDeleteScheduled(path);
+        giveRestartNotice(path);
+    } else {
+        reportSchedulingFailed(error);
+    }
+}
+
+void notify(const std::wstring& path, const FileHandling& handling)
+{
+    const RenameOutcome& outcome = handling.outcome;
     switch (outcome.result) {
     case RenameResult::Renamed:
         startNotifyViaSession(path);
@@ -147,53 +254,61 @@ void actOnOutcome(const std::wstring& path, const RenameOutcome& outcome)
         startFatalNotice(path);
         break;
     case RenameResult::NoFreeName:
-        if (s_moveFileEx.load()(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
-            reportDeleteScheduled(path);
-            giveRestartNotice(path);
-        } else {
-            reportSchedulingFailed(GetLastError());
-        }
+        scheduleDeletion(path, handling.identity);
+        break;
+    case RenameResult::LeftAlone:
         break;
     }
 }
 
-std::vector<std::wstring> candidateStems(const CandidateTable* table)
+void actOnOutcome(const std::wstring& path, const FileHandling& handling)
 {
-    std::vector<std::wstring> stems;
-    if (table) {
-        for (const CandidateFolder& row : *table) {
-            for (const std::wstring& file : row.files) {
-                stems.push_back(lowerStemOfPath(file));
-            }
-        }
+    if (handling.outcome.repeated) {
+        return;
     }
-    return stems;
+    try {
+        notify(path, handling);
+    } catch (...) {
+        // The notice could not be started (the pass ends here): the next pass takes the
+        // file as new, so that its notice is not lost for good.
+        s_handled.forget(path);
+        throw;
+    }
 }
 
-} // namespace
-
-void setThreadStartForTesting(ThreadStartFn fn)
-{
-    s_startThread.store(fn ? fn : &startDetachedThread);
-}
-
-void setMoveFileExForTesting(MoveFileExFn fn)
-{
-    s_moveFileEx.store(fn ? fn : &::MoveFileExW);
-}
-
-void setReportForTesting(ReportFn fn)
-{
-    s_report.store(fn ? fn : &Corvane::Orlin::ReportAppEvent);
-}
-
-PathPredicate sameStemAsCandidate(const CandidateFolder& row)
+// The lower-cased stems of the row's candidates.
+std::vector<std::wstring> rowStems(const CandidateFolder& row)
 {
     std::vector<std::wstring> stems;
     for (const std::wstring& file : row.files) {
         stems.push_back(lowerStemOfPath(file));
     }
-    return [stems](const std::wstring& path) { return stemEqualsAny(path, stems); };
+    return stems;
+}
+
+// The lower-cased stems of every candidate of the table, in table order.
+std::vector<std::wstring> candidateStems(const CandidateTable* table)
+{
+    std::vector<std::wstring> stems;
+    if (table) {
+        for (const CandidateFolder& row : *table) {
+            const std::vector<std::wstring> ofRow = rowStems(row);
+            stems.insert(stems.end(), ofRow.begin(), ofRow.end());
+        }
+    }
+    return stems;
+}
+
+bool stopRequested(HANDLE stopEvent)
+{
+    return stopEvent && WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0;
+}
+
+} // namespace
+
+PathPredicate sameStemAsCandidate(const CandidateFolder& row)
+{
+    return [stems = rowStems(row)](const std::wstring& path) { return stemEqualsAny(path, stems); };
 }
 
 PathPredicate stemContainsCandidate(std::vector<std::wstring> lowerStems)
@@ -209,52 +324,32 @@ void notifyFatal(const std::wstring& filePath)
 
 RenameOutcome renameOffendingFile(const std::wstring& path)
 {
-    const std::wstring parent = parentOf(path);
-    const std::wstring fileName = fileNameOf(path);
-
-    std::unordered_set<std::wstring> taken;
-    for (const std::wstring& listed :
-         listMatchingFiles(parent, stemContainsCandidate(candidateStems(g_activeCandidates.load())))) {
-        taken.insert(lowerStemOfPath(listed));
-    }
-    const std::wstring newPath = findFreeNumberedName(parent, stemOf(fileName), extensionOf(fileName), taken);
-    if (newPath.empty()) {
-        return {RenameResult::NoFreeName, std::wstring()};
-    }
-
-    const MoveFileExFn moveFileEx = s_moveFileEx.load();
-    std::wstring description;
-    try {
-        if (!moveFileEx(path.c_str(), newPath.c_str(), kRenameNowFlags)) {
-            throw RenameError(GetLastError(), path, newPath);
-        }
-        reportRenamed(path, newPath);
-        return {RenameResult::Renamed, newPath};
-    } catch (const std::exception& e) {
-        description = descriptionToWide(e.what());
-    } catch (...) {
-        description = L"Unknown exception";
-    }
-    report(description, EVENTLOG_ERROR_TYPE);
-
-    if (moveFileEx(path.c_str(), newPath.c_str(), MOVEFILE_DELAY_UNTIL_REBOOT)) {
-        reportRenameScheduled(path, newPath);
-        return {RenameResult::RenameScheduled, newPath};
-    }
-    reportSchedulingFailed(GetLastError());
-    return {RenameResult::Failed, std::wstring()};
+    std::lock_guard<Corvane::Orlin::SrwLock> pass(s_passLock);
+    FolderListing listing = listCandidateFolder(parentOf(path), {}, candidateStems(g_activeCandidates.load()));
+    return renameListedFile(path, listing.takenNames).outcome;
 }
 
-int checkAllCandidates()
+int checkAllCandidates(HANDLE stopEvent)
 {
     const CandidateTable* table = g_activeCandidates.load();
     if (!table) {
         return 1;
     }
     std::lock_guard<Corvane::Orlin::SrwLock> pass(s_passLock);
+    const std::vector<std::wstring> allStems = candidateStems(table);
     for (const CandidateFolder& row : *table) {
-        for (const std::wstring& path : listMatchingFiles(row.folder, sameStemAsCandidate(row))) {
-            actOnOutcome(path, renameOffendingFile(path));
+        if (stopRequested(stopEvent)) {
+            LogDebugA("Check ended early: the service stops");
+            return 0;
+        }
+        FolderListing listing = listCandidateFolder(row.folder, rowStems(row), allStems);
+        s_handled.keepOnlyListed(row.folder, listing.offending);
+        for (const std::wstring& path : listing.offending) {
+            if (stopRequested(stopEvent)) {
+                LogDebugA("Check ended early: the service stops");
+                return 0;
+            }
+            actOnOutcome(path, renameListedFile(path, listing.takenNames));
         }
     }
     return 0;

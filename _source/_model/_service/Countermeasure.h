@@ -5,11 +5,25 @@
 // numbered name is free. Every action writes one record under "brimlock"; then, as a rule,
 // a detached notification thread tells the user at the console.
 //
+// A pass lists each candidate folder once; that one listing gives both the offending files
+// and the names already taken in the folder, by any entry (file, folder or link), and the
+// names the pass takes are added as it takes them. Each offending file is opened once and
+// renamed through that handle (OffendingEntry.h): a folder is never moved, a link is
+// renamed as the link, nothing is ever replaced, and a name that something takes between
+// the listing and the rename makes the rename go on to the next free number.
+//
+// Once per file and outcome: a file that could not be moved at once is recorded, scheduled
+// and notified the first time a pass of this process finds it with that outcome; later
+// passes try the immediate rename again and stay silent while the outcome stays the same
+// (HandledFiles.h). A restart operation that is already scheduled is not added again, not
+// even by a new service process (RestartList.h).
+//
 // One pass at a time: a pass holds one lock from start to end, so passes started at the
 // same time on several threads run one after the other, and the second finds only what
 // the first left.
 
 #include "_model/_service/CandidateTable.h"
+#include "_model/_service/CountermeasurePorts.h"
 #include "_model/_service/FatalGate.h"
 #include "_model/_service/NoticeLauncher.h"
 
@@ -18,6 +32,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace tamselsvc { namespace model { namespace service {
@@ -27,24 +42,31 @@ enum class RenameResult : std::int32_t {
     RenameScheduled = 1, // immediate rename failed; the same rename is scheduled for the restart
     Failed = 2,          // immediate rename and its scheduling both failed
     NoFreeName = 3,      // none of the 100 numbered names was free; nothing done yet
+    LeftAlone = 4,       // by the time it was opened: gone, a folder, or a name the system
+                         // refuses as a path; nothing done, nothing recorded (one diagnostic line)
 };
 
 struct RenameOutcome {
     RenameResult result;
     std::wstring newPath; // for Renamed and RenameScheduled; empty otherwise
+    // RenameScheduled or Failed that this file already gave in this process: nothing was
+    // scheduled or recorded now, and no notice is due.
+    bool repeated = false;
 };
 
 using PathPredicate = std::function<bool(const std::wstring& path)>;
 
-// One full pass over the chosen table. 0 after a complete pass; 1, doing nothing, when no
-// table is chosen. Raises what ends a pass early (a folder that cannot be read, memory,
-// a notification thread that cannot be started, a description that cannot be converted);
-// files handled before that stay handled and their notification threads keep running.
-int checkAllCandidates();
+// One full pass over the chosen table. 0 after a complete pass, and after a pass that
+// `stopEvent` (when given) ended early: it is tested before each folder and each file, so a
+// stop ends the pass before the next file, never in the middle of a rename. 1, doing
+// nothing, when no table is chosen. Raises what ends a pass early (a folder that cannot be
+// read, memory, a notification thread that cannot be started); files handled before that
+// stay handled and their notification threads keep running.
+int checkAllCandidates(HANDLE stopEvent = nullptr);
 
-// Handles one offending file: the name search over its folder, the immediate rename
-// (which never replaces an existing file), and on failure the scheduled rename. Writes
-// the records of the rename itself; starts no notification.
+// Handles one offending file as a pass does (it lists the file's folder for the taken
+// names first): the immediate rename, and on failure the scheduled rename, with their
+// records; no deletion and no notification. Takes the pass lock.
 RenameOutcome renameOffendingFile(const std::wstring& path);
 
 // Full paths of the folder's entries, in the order the file system gives them, that are
@@ -54,6 +76,20 @@ RenameOutcome renameOffendingFile(const std::wstring& path);
 // entry is a folder, raises std::system_error.
 std::vector<std::wstring> listMatchingFiles(const std::wstring& folder, const PathPredicate& predicate);
 
+// One enumeration of a candidate folder for a pass. `rowStems` and `allStems` are
+// lower-cased stems: those of the folder's own candidates, and those of every candidate of
+// the table (which include the former).
+struct FolderListing {
+    // As listMatchingFiles(folder, sameStemAsCandidate(row)) would give them.
+    std::vector<std::wstring> offending;
+    // The lower-cased stems of every entry, folders and links included, that contain one of
+    // `allStems`: the numbered names the name search must not use.
+    std::unordered_set<std::wstring> takenNames;
+};
+// Failures as for listMatchingFiles.
+FolderListing listCandidateFolder(const std::wstring& folder, const std::vector<std::wstring>& rowStems,
+                                  const std::vector<std::wstring>& allStems);
+
 // True for a path whose lower-cased stem equals that of one of `row.files`.
 PathPredicate sameStemAsCandidate(const CandidateFolder& row);
 // True for a path whose lower-cased stem contains one of `lowerStems`.
@@ -62,18 +98,5 @@ PathPredicate stemContainsCandidate(std::vector<std::wstring> lowerStems);
 // Body of a "/fatal" notification thread: the dialog, then the release of g_fatalGate,
 // whether the dialog was shown or raised an error (which is logged, not passed on).
 void notifyFatal(const std::wstring& filePath);
-
-// ---- Seams for tests (nullptr restores the real function) ----
-
-// Starts a detached thread running `body`; raises std::system_error when it cannot.
-using ThreadStartFn = void (*)(std::function<void()> body);
-void setThreadStartForTesting(ThreadStartFn fn);
-
-using MoveFileExFn = BOOL(WINAPI*)(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flags);
-void setMoveFileExForTesting(MoveFileExFn fn);
-
-// Where the records go instead of ReportAppEvent.
-using ReportFn = void (*)(const std::wstring& text, WORD eventType, DWORD eventId);
-void setReportForTesting(ReportFn fn);
 
 }}} // namespace tamselsvc::model::service

@@ -1,10 +1,12 @@
-// listMatchingFiles (declared in Countermeasure.h): one non-recursive enumeration of a
-// folder with FindFirstFileExW.
+// listMatchingFiles and listCandidateFolder (declared in Countermeasure.h): one
+// non-recursive enumeration of a folder with FindFirstFileExW.
 #include "_model/_service/Countermeasure.h"
 
 #include "_model/_service/NameRules.h"
+#include "_model/_service/PathForms.h"
 #include "_win32/UniqueHandle.h"
 
+#include <algorithm>
 #include <system_error>
 
 namespace tamselsvc { namespace model { namespace service {
@@ -50,7 +52,7 @@ void checkFailedSearch(const std::wstring& folder, DWORD searchError)
 // target is missing is not.
 bool isFolderFollowingLinks(const std::wstring& path)
 {
-    UniqueFile target(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+    UniqueFile target(CreateFileW(extendedPathOf(path).c_str(), FILE_READ_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!target) {
@@ -80,25 +82,21 @@ bool isDotEntry(const wchar_t* name)
     return (name[0] == L'.' && name[1] == L'\0') || (name[0] == L'.' && name[1] == L'.' && name[2] == L'\0');
 }
 
-} // namespace
-
-std::vector<std::wstring> listMatchingFiles(const std::wstring& folder, const PathPredicate& predicate)
+// Calls `visit` with the find data of every entry of the folder but "." and "..", in
+// enumeration order. Nothing when there is no folder.
+template <typename Visit>
+void forEachEntry(const std::wstring& folder, Visit visit)
 {
-    std::vector<std::wstring> matches;
     WIN32_FIND_DATAW entry;
     UniqueFindHandle search(FindFirstFileExW(joinPath(folder, L"*").c_str(), FindExInfoBasic, &entry,
                                              FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
     if (!search) {
         checkFailedSearch(folder, GetLastError());
-        return matches;
+        return;
     }
     for (;;) {
         if (!isDotEntry(entry.cFileName)) {
-            std::wstring path = joinPath(folder, entry.cFileName);
-            // The predicate first: only a matching entry costs a look through its link.
-            if (predicate(path) && !isFolder(entry, path)) {
-                matches.push_back(std::move(path));
-            }
+            visit(entry);
         }
         if (!FindNextFileW(search.get(), &entry)) {
             const DWORD error = GetLastError();
@@ -108,7 +106,44 @@ std::vector<std::wstring> listMatchingFiles(const std::wstring& folder, const Pa
             raise(error, "cannot advance the folder enumeration");
         }
     }
+}
+
+} // namespace
+
+std::vector<std::wstring> listMatchingFiles(const std::wstring& folder, const PathPredicate& predicate)
+{
+    std::vector<std::wstring> matches;
+    forEachEntry(folder, [&](const WIN32_FIND_DATAW& entry) {
+        std::wstring path = joinPath(folder, entry.cFileName);
+        // The predicate first: only a matching entry costs a look through its link.
+        if (predicate(path) && !isFolder(entry, path)) {
+            matches.push_back(std::move(path));
+        }
+    });
     return matches;
+}
+
+FolderListing listCandidateFolder(const std::wstring& folder, const std::vector<std::wstring>& rowStems,
+                                  const std::vector<std::wstring>& allStems)
+{
+    FolderListing listing;
+    forEachEntry(folder, [&](const WIN32_FIND_DATAW& entry) {
+        // Most entries of a busy folder name nothing of the kind: they cost no string.
+        if (!nameMayContainAny(entry.cFileName, allStems)) {
+            return;
+        }
+        std::wstring path = joinPath(folder, entry.cFileName);
+        std::wstring stem = lowerStemOfPath(path);
+        const bool offending = std::find(rowStems.begin(), rowStems.end(), stem) != rowStems.end();
+        if (std::any_of(allStems.begin(), allStems.end(),
+                        [&](const std::wstring& s) { return stem.find(s) != std::wstring::npos; })) {
+            listing.takenNames.insert(std::move(stem));
+        }
+        if (offending && !isFolder(entry, path)) {
+            listing.offending.push_back(std::move(path));
+        }
+    });
+    return listing;
 }
 
 }}} // namespace tamselsvc::model::service

@@ -123,6 +123,26 @@ bool stemContainsAny(const std::wstring& path, const std::vector<std::wstring>& 
     return false;
 }
 
+bool nameMayContainAny(const wchar_t* name, const std::vector<std::wstring>& lowerStems)
+{
+    const auto lower = [](wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c; };
+    for (const std::wstring& stem : lowerStems) {
+        if (stem.empty()) {
+            return true;
+        }
+        for (const wchar_t* start = name; *start; ++start) {
+            size_t i = 0;
+            while (i < stem.size() && start[i] && lower(start[i]) == stem[i]) {
+                ++i;
+            }
+            if (i == stem.size()) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 std::wstring parentOf(const std::wstring& path)
 {
     const size_t separator = path.find_last_of(L"\\/");

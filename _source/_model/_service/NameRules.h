@@ -39,6 +39,11 @@ bool sameStem(const std::wstring& pathA, const std::wstring& pathB);
 bool stemEqualsAny(const std::wstring& path, const std::vector<std::wstring>& lowerStems);
 // True when the path's lower-cased stem contains one of `lowerStems` as a contiguous run.
 bool stemContainsAny(const std::wstring& path, const std::vector<std::wstring>& lowerStems);
+// A quick test on a bare file name, without building any string: true when the name,
+// lower-cased, contains one of `lowerStems`. A name whose lower-cased stem contains or
+// equals one of them always passes (a stem is part of its name), so a listing can skip
+// every name that fails before it works out stems.
+bool nameMayContainAny(const wchar_t* name, const std::vector<std::wstring>& lowerStems);
 
 // The path without its file name and without the separators in front of it; a root keeps
 // its separator ("C:\Program" -> "C:\", "C:\a\b" -> "C:\a", "\x" -> "\").

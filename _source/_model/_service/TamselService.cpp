@@ -15,7 +15,18 @@
 
 namespace tamselsvc { namespace model { namespace service {
 
-int (*TamselService::s_firstCheck)() = &checkAllCandidates;
+namespace {
+
+int realFirstCheck(HANDLE stopEvent)
+{
+    return checkAllCandidates(stopEvent);
+}
+
+constexpr wchar_t kCannotWatchLine[] = L"Cannot watch %s (%d)\n";
+
+} // namespace
+
+Corvane::Orlin::Ports<ServiceWorkPorts> serviceWorkPorts{ServiceWorkPorts{&realFirstCheck}};
 
 TamselService::TamselService(std::wstring serviceName)
     : name(std::move(serviceName)), outputSettings(name)
@@ -76,8 +87,17 @@ void TamselService::enterStopPending(SERVICE_STATUS& status)
 DWORD TamselService::Run(HANDLE stopEvent)
 {
     establishServicePaths();
+    if (!g_activeCandidates.load()) {
+        return kRunNoCandidateTable;
+    }
+    CandidateWatchers watchers(outputSettings);
+    if (!watchers.start()) {
+        reportCannotWatch(watchers.failedFolder(), watchers.failure());
+        StopServiceMyself();
+        return kRunCannotWatch;
+    }
     try {
-        if (s_firstCheck() != 0) {
+        if (serviceWorkPorts().firstCheck(stopEvent) != 0) {
             return kRunNoCandidateTable;
         }
     } catch (const std::exception& e) {
@@ -87,21 +107,25 @@ DWORD TamselService::Run(HANDLE stopEvent)
     } catch (...) {
         Corvane::Orlin::LogDebugA("First check failed: unknown exception");
     }
-    // With "ShouldReportUnquotedPaths" on, the report runs beside the watchers; leaving
-    // this scope ends it.
-    UnquotedPathReport unquotedPathReport(stopEvent, outputSettings);
-    watchCandidateFolders(stopEvent);
+    {
+        // With "ShouldReportUnquotedPaths" on, the report runs beside the watchers; leaving
+        // this scope ends it.
+        UnquotedPathReport unquotedPathReport(stopEvent, outputSettings);
+        if (WaitForSingleObject(stopEvent, INFINITE) != WAIT_OBJECT_0) {
+            Corvane::Orlin::LogDebugA("WaitForSingleObject failed (%lu)", GetLastError());
+        }
+    }
+    watchers.end();
     return 0;
 }
 
-void TamselService::watchCandidateFolders(HANDLE stopEvent)
+void TamselService::reportCannotWatch(const std::wstring& folder, DWORD error)
 {
-    service::watchCandidateFolders(stopEvent, outputSettings);
-}
-
-void TamselService::setFirstCheckForTesting(int (*check)())
-{
-    s_firstCheck = check ? check : &checkAllCandidates;
+    // The record keeps its number unformatted, as the service's other records do.
+    std::wstring text = kCannotWatchLine;
+    text.replace(text.find(L"%s"), 2, folder);
+    outputSettings.reportEvent(error, text);
+    Corvane::Orlin::LogDebugW(kCannotWatchLine, folder.c_str(), static_cast<int>(error));
 }
 
 std::wstring TamselService::GenerateName(DWORD, LPWSTR*)

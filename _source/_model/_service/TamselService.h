@@ -8,12 +8,20 @@
 #include "_service/IServiceImplement.h"
 #include "_service/IServiceNameGenerator.h"
 #include "_win32/OutputSettings.h"
+#include "_win32/Ports.h"
 
 #include <windows.h>
 
 #include <string>
 
 namespace tamselsvc { namespace model { namespace service {
+
+// The seam of the service's work, swapped whole by Ports<ServiceWorkPorts>::Override.
+struct ServiceWorkPorts {
+    // The first check Run makes (checkAllCandidates); the event given ends it early.
+    int (*firstCheck)(HANDLE stopEvent);
+};
+extern Corvane::Orlin::Ports<ServiceWorkPorts> serviceWorkPorts;
 
 class TamselService : public Corvane::Orlin::IServiceImplement, public Corvane::Orlin::IServiceNameGenerator {
 public:
@@ -32,10 +40,16 @@ public:
     // thread of its own and returns at once. Every other code answers 120. The six known
     // controls write their name to the diagnostic log. The event data is never read.
     DWORD HandleControl(DWORD control, DWORD eventType, LPVOID eventData, SERVICE_STATUS& status) override;
-    // Worker thread: the service folder (made current), the first full check, then the
-    // watchers until `stopEvent`, and beside them the report of unquoted registrations when
-    // it is switched on. 0 after a stop; 3 when no candidate table is chosen. An error
-    // raised by the first check is logged and the watchers start all the same.
+    // Worker thread: the service folder (made current); the watchers, armed before the
+    // first full check so that nothing created meanwhile is missed; the first check (a stop
+    // ends it before its next file); then the watchers until `stopEvent`, and beside them
+    // the report of unquoted registrations when it is switched on. 0 after a stop; 3 when
+    // no candidate table is chosen (nothing watched). 4 when a candidate folder that exists
+    // cannot be watched, or a watcher thread cannot be started: the watchers are ended, the
+    // record "Cannot watch <folder> (%d)\n" (the Win32 error as its event id) is written
+    // through outputSettings and to the diagnostic log, and the service asks to be stopped
+    // (StopServiceMyself), so that it does not stay RUNNING with a folder unwatched. An
+    // error raised by the first check is logged and the watchers go on.
     DWORD Run(HANDLE stopEvent) override;
 
     // A copy of `name`; the arguments are ignored.
@@ -49,16 +63,11 @@ public:
     const OutputSettings outputSettings;
 
     static constexpr DWORD kRunNoCandidateTable = 3;
-
-    // Seam for tests: the first check Run makes (nullptr: checkAllCandidates).
-    static void setFirstCheckForTesting(int (*check)());
+    static constexpr DWORD kRunCannotWatch = 4;
 
 private:
     static void enterStopPending(SERVICE_STATUS& status);
-    // Starts one watcher per candidate folder and returns once the stop event has ended them.
-    void watchCandidateFolders(HANDLE stopEvent);
-
-    static int (*s_firstCheck)();
+    void reportCannotWatch(const std::wstring& folder, DWORD error);
 };
 
 }}} // namespace tamselsvc::model::service

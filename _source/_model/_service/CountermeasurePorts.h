@@ -1,0 +1,37 @@
+#pragma once
+// The seam of the countermeasure: the system calls and outlets that a test must be able to
+// steer, in one set swapped whole by Ports<CountermeasurePorts>::Override (see Ports.h).
+
+#include "_win32/Ports.h"
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tamselsvc { namespace model { namespace service {
+
+struct CountermeasurePorts {
+    // One record under "brimlock": text, event type, event id (ReportAppEvent).
+    void (*report)(const std::wstring& text, WORD eventType, DWORD eventId);
+    // Starts a detached notification thread running `body`; raises std::system_error when
+    // it cannot (StartDetachedThread).
+    void (*startThread)(std::function<void()> body);
+    // Opens an offending entry (CreateFileW).
+    HANDLE(WINAPI* createFile)(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                               DWORD creation, DWORD flags, HANDLE templateFile);
+    // Renames an opened entry through its handle (SetFileInformationByHandle).
+    BOOL(WINAPI* setFileInformationByHandle)(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID info,
+                                             DWORD size);
+    // The rename by path where a handle rename is not possible, and the operations
+    // scheduled for the restart (MoveFileExW).
+    BOOL(WINAPI* moveFileEx)(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flags);
+    // The strings of PendingFileRenameOperations, in order; true with an empty list when
+    // the value does not exist, false when it cannot be read.
+    bool (*readRestartList)(std::vector<std::wstring>& strings);
+};
+
+extern Corvane::Orlin::Ports<CountermeasurePorts> countermeasurePorts;
+
+}}} // namespace tamselsvc::model::service
