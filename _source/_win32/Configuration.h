@@ -18,7 +18,4 @@ constexpr wchar_t kShouldReportUnquotedPaths[] = L"ShouldReportUnquotedPaths";
 // and `value` is left as it was. Opens and closes the key for each read.
 bool readConfigDword(const std::wstring& name, DWORD& value);
 
-// Seam for tests: forget the cached switches, so the next OutputSettings reads again.
-void ResetConfigurationCacheForTesting();
-
 }} // namespace Corvane::Orlin

@@ -4,8 +4,6 @@
 #include "_win32/LogDebug.h"
 #include "_win32/ReportAppEvent.h"
 
-#include <memory>
-
 namespace Corvane { namespace Orlin {
 
 namespace {
@@ -28,25 +26,9 @@ bool switchIsOn(const wchar_t* name)
 
 Ports<OutputSettingsPorts> outputSettingsPorts{OutputSettingsPorts{&::ReportEventW}};
 
-namespace {
-// The set put in force by SetReportEventForTesting (after the ports: it goes first at exit).
-OutputSettingsPorts s_handSet{};
-std::unique_ptr<Ports<OutputSettingsPorts>::Override> s_handOverride;
-} // namespace
-
 void ResetConfigurationCacheForTesting()
 {
     s_cache = ConfigurationCache();
-}
-
-void OutputSettings::SetReportEventForTesting(ReportEventFn fn)
-{
-    s_handOverride.reset();
-    if (fn) {
-        s_handSet = outputSettingsPorts.real();
-        s_handSet.reportEvent = fn;
-        s_handOverride = std::make_unique<Ports<OutputSettingsPorts>::Override>(outputSettingsPorts, s_handSet);
-    }
 }
 
 OutputSettings::OutputSettings(std::wstring serviceName)

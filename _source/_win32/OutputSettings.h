@@ -22,6 +22,9 @@ struct OutputSettingsPorts {
 };
 extern Ports<OutputSettingsPorts> outputSettingsPorts;
 
+// For tests: forgets the cached switches, so that the next OutputSettings reads them again.
+void ResetConfigurationCacheForTesting();
+
 class OutputSettings {
 public:
     explicit OutputSettings(std::wstring serviceName);
@@ -36,11 +39,6 @@ public:
     bool shouldOutputToDebugView() const { return _shouldOutputToDebugView; }
     // "ShouldReportUnquotedPaths": the report of unquoted registrations (UnquotedPathReport).
     bool shouldReportUnquotedPaths() const { return _shouldReportUnquotedPaths; }
-
-    // Transitional, for the tests that still set the seam by hand (the watcher's): puts
-    // `fn` in force through outputSettingsPorts until the next call; nullptr ends it. New
-    // tests override outputSettingsPorts for a scope instead.
-    static void SetReportEventForTesting(ReportEventFn fn);
 
 private:
     UniqueEventSource _eventSource;

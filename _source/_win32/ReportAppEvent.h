@@ -28,9 +28,4 @@ struct ReportAppEventPorts {
 };
 extern Ports<ReportAppEventPorts> reportAppEventPorts;
 
-// Transitional, for the tests that still set the seam by hand (the countermeasure's): puts
-// `fn` in force through reportAppEventPorts until the next call; nullptr ends it. New tests
-// override reportAppEventPorts for a scope instead.
-void SetRegisterEventSourceForTesting(RegisterEventSourceFn fn);
-
 }} // namespace Corvane::Orlin

@@ -2,7 +2,7 @@
 // registry: readConfigDword, the once-per-process load of OutputSettings, and reportEvent
 // (records caught at the ReportEventW seam).
 #include "ConfigKey.h"
-#include "ServiceRecord.h"
+#include "EventLogSeams.h"
 #include "TestPaths.h"
 #include "TestProcess.h"
 
@@ -32,14 +32,6 @@ constexpr DWORD kUntouched = 0xABCD1234;
 bool prefixIs64Bit()
 {
     return brimlock_test::environmentVariable(L"BRIMLOCK_WINEARCH") == L"win64";
-}
-
-int s_registrations = 0;
-HANDLE WINAPI refuseRegistration(LPCWSTR, LPCWSTR)
-{
-    ++s_registrations;
-    SetLastError(RPC_S_SERVER_UNAVAILABLE);
-    return nullptr;
 }
 
 // Each case starts with no configuration key, an unread cache and the diagnostic log off.
@@ -197,20 +189,20 @@ TEST_F(Configuration, TheRegistryIsReadOncePerProcess)
 TEST_F(Configuration, ReportEventWritesOneUnformattedInformationRecordWhenOn)
 {
     brimlock_test::CaughtRecords caught;
-    const std::vector<brimlock_test::Record>& records = caught.records();
     const std::wstring text = L"Error ReadDirectoryChangesW (%d)\n";
 
     OutputSettings off(L"tamselsvc");
     ASSERT_FALSE(off.shouldOutputToEventlog());
     off.reportEvent(6, text);
-    EXPECT_TRUE(records.empty()) << "nothing is written with the switch off";
+    EXPECT_TRUE(caught.records().empty()) << "nothing is written with the switch off";
 
     ASSERT_EQ(ERROR_SUCCESS, key.setDword(kEventlog, 1));
     Corvane::Orlin::ResetConfigurationCacheForTesting();
     OutputSettings on(L"tamselsvc");
     on.reportEvent(6, text);
+    const std::vector<brimlock_test::ServiceRecord> records = caught.records();
     ASSERT_EQ(1u, records.size());
-    const brimlock_test::Record& r = records[0];
+    const brimlock_test::ServiceRecord& r = records[0];
     EXPECT_EQ(on.eventSource(), r.source);
     EXPECT_EQ(WORD(EVENTLOG_INFORMATION_TYPE), r.type);
     EXPECT_EQ(0, r.category);
@@ -227,14 +219,11 @@ TEST_F(Configuration, ReportEventWritesOneUnformattedInformationRecordWhenOn)
 TEST_F(Configuration, AnUnavailableEventSourceLosesTheRecordsOnly)
 {
     brimlock_test::CaughtRecords caught;
-    const Corvane::Orlin::ReportAppEventPorts refusing{&refuseRegistration};
-    Corvane::Orlin::Ports<Corvane::Orlin::ReportAppEventPorts>::Override scope(Corvane::Orlin::reportAppEventPorts,
-                                                                               refusing);
-    s_registrations = 0;
+    brimlock_test::RefusedEventSources refused;
     ASSERT_EQ(ERROR_SUCCESS, key.setDword(kEventlog, 1));
     ASSERT_EQ(ERROR_SUCCESS, key.setDword(kDebugView, 1));
     OutputSettings settings(L"tamselsvc");
-    EXPECT_EQ(1, s_registrations);
+    EXPECT_EQ(1, refused.registrationsTried());
     EXPECT_EQ(nullptr, settings.eventSource());
     EXPECT_TRUE(settings.shouldOutputToEventlog()) << "the switches are read all the same";
     EXPECT_TRUE(Corvane::Orlin::g_outputToDebugView.load());
@@ -243,5 +232,5 @@ TEST_F(Configuration, AnUnavailableEventSourceLosesTheRecordsOnly)
 
     // The application records are dropped the same way.
     Corvane::Orlin::ReportAppEvent(L"The file was renamed as follows.", EVENTLOG_WARNING_TYPE, 0);
-    EXPECT_EQ(2, s_registrations);
+    EXPECT_EQ(2, refused.registrationsTried());
 }

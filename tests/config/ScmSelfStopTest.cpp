@@ -3,8 +3,8 @@
 // folder is moved to drive D.
 #include "ConfigKey.h"
 #include "DbwinListener.h"
+#include "EventLogSeams.h"
 #include "ProgramFilesOverride.h"
-#include "ServiceRecord.h"
 #include "TestPaths.h"
 #include "TestService.h"
 
@@ -22,7 +22,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-using brimlock_test::Record;
+using Record = brimlock_test::ServiceRecord;
 
 class ScmSelfStop : public ::testing::Test {
 protected:

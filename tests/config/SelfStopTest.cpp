@@ -2,7 +2,7 @@
 // (event-log switch on) and as a wide diagnostic line (read back over DBWIN).
 #include "ConfigKey.h"
 #include "DbwinListener.h"
-#include "ServiceRecord.h"
+#include "EventLogSeams.h"
 
 #include "_model/_service/SelfStop.h"
 #include "_model/_service/TamselService.h"
@@ -27,7 +27,7 @@ const wchar_t kServiceFailed[] = L"OpenService failed (%d)\n";
 const wchar_t kAccepted[] = L"StopServiceMyself Request success : %d\n";
 const wchar_t kRefused[] = L"StopServiceMyself Request error: %d\n";
 
-using brimlock_test::Record;
+using Record = brimlock_test::ServiceRecord;
 
 // The service control manager, scripted; every call is written down.
 const SC_HANDLE kManager = reinterpret_cast<SC_HANDLE>(0x1001);

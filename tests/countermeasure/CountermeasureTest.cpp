@@ -1,6 +1,7 @@
 // The check against real files in the prefix's drive C, with its records and notices
 // caught by recorders. Every record text is compared in full.
 #include "CountermeasureTesting.h"
+#include "EventLogSeams.h"
 #include "TestPaths.h"
 #include "TestProcess.h"
 #include "Wait.h"
@@ -29,8 +30,6 @@ using Corvane::Orlin::UniqueHandle;
 using Override = Corvane::Orlin::Ports<CountermeasurePorts>::Override;
 
 namespace {
-
-RecordingLauncher s_launcher; // outlives the detached notification threads
 
 const std::wstring kRenamedHead = L"The file was renamed as follows.\r\n\r\n";
 const std::wstring kScheduledHead = L"The file will be renamed as follows on restart.\r\n\r\n";
@@ -140,14 +139,6 @@ HANDLE WINAPI swapToFolderThenOpen(LPCWSTR path, DWORD access, DWORD share, LPSE
     return ::CreateFileW(path, access, share, security, creation, flags, templateFile);
 }
 
-std::atomic<int> s_registrations{0};
-HANDLE WINAPI refuseRegistration(LPCWSTR, LPCWSTR)
-{
-    ++s_registrations;
-    SetLastError(RPC_S_SERVER_UNAVAILABLE);
-    return nullptr;
-}
-
 void failingThreadStart(std::function<void()>)
 {
     throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again), "no thread");
@@ -162,9 +153,6 @@ protected:
         cleanDriveC();
         _pendingBefore = readPendingOperations();
         RecordSink::install();
-        s_launcher.clear();
-        s_launcher.holdFatal(false);
-        setNoticeLauncherForTesting(&s_launcher);
         {
             std::lock_guard<std::mutex> guard(s_callLock);
             s_calls.clear();
@@ -178,8 +166,7 @@ protected:
 
     void TearDown() override
     {
-        s_launcher.releaseFatal();
-        Corvane::Orlin::SetRegisterEventSourceForTesting(nullptr);
+        NoticeRecorder::releaseFatal();
         RecordSink::uninstall();
         cleanDriveC();
         restorePendingOperations(_pendingBefore);
@@ -215,7 +202,7 @@ TEST_F(Countermeasure, ProgramBecomesProgram1WithOneRecordAndANormalNoticeAndDec
     EXPECT_EQ(WORD(EVENTLOG_WARNING_TYPE), records[0].type);
     EXPECT_EQ(0u, records[0].id);
 
-    const std::vector<Notice> notices = s_launcher.waitForNotices(1);
+    const std::vector<Notice> notices = NoticeRecorder::waitForNotices(1);
     ASSERT_EQ(1u, notices.size());
     EXPECT_EQ(NoticeKind::ViaSession, notices[0].kind);
     EXPECT_EQ(L"", notices[0].noticeSwitch) << "the session notice takes the current switch";
@@ -235,28 +222,27 @@ TEST_F(Countermeasure, ProgramBecomesProgram1WithOneRecordAndANormalNoticeAndDec
 TEST_F(Countermeasure, AnUnavailableEventSourceDropsTheRecordsAndTheActionsGoOn)
 {
     PortsInForce realRecords([](CountermeasurePorts& ports) { ports.report = countermeasurePorts.real().report; });
-    Corvane::Orlin::SetRegisterEventSourceForTesting(&refuseRegistration);
-    s_registrations = 0;
+    RefusedEventSources refused;
     ASSERT_TRUE(createFileWithText(L"C:\\Program", "one"));
     ASSERT_EQ(0, checkAllCandidates());
     EXPECT_EQ("one", readFileText(L"C:\\Program1"));
-    EXPECT_EQ(1, s_registrations.load()) << "one record tried";
-    std::vector<Notice> notices = s_launcher.waitForNotices(1);
+    EXPECT_EQ(1, refused.registrationsTried()) << "one record tried";
+    std::vector<Notice> notices = NoticeRecorder::waitForNotices(1);
     ASSERT_EQ(1u, notices.size());
     EXPECT_EQ(L"C:\\Program", notices[0].path);
 
     // A held file: the error record and the scheduling record are both lost, the rename is
     // scheduled all the same and the first restart notice is given.
-    s_launcher.clear();
+    NoticeRecorder::clear();
     ASSERT_TRUE(createFileWithText(L"C:\\Program", "two"));
     HeldFile held(L"C:\\Program");
     ASSERT_TRUE(held.held()) << GetLastError();
     ASSERT_EQ(0, checkAllCandidates());
-    EXPECT_EQ(3, s_registrations.load());
+    EXPECT_EQ(3, refused.registrationsTried());
     const auto added = addedOperations(_pendingBefore);
     ASSERT_EQ(1u, added.size());
     EXPECT_EQ(L"\\??\\C:\\Program2", added[0].second);
-    notices = s_launcher.waitForNotices(1);
+    notices = NoticeRecorder::waitForNotices(1);
     ASSERT_EQ(1u, notices.size());
     EXPECT_EQ(NoticeKind::Dialog, notices[0].kind);
     EXPECT_EQ(L"/restart", notices[0].noticeSwitch);
@@ -308,7 +294,7 @@ TEST_F(Countermeasure, OccupiedNumbersNeverStopTheRenameAndNothingIsReplaced)
     ASSERT_EQ(1u, records.size());
     EXPECT_EQ(renamedText(L"C:\\Program", L"C:\\Program3"), records[0].text);
     EXPECT_TRUE(addedOperations(_pendingBefore).empty());
-    EXPECT_EQ(1u, s_launcher.waitForNotices(1).size());
+    EXPECT_EQ(1u, NoticeRecorder::waitForNotices(1).size());
 
     ASSERT_TRUE(createFileWithText(L"C:\\Program.dat", "by path"));
     {
@@ -345,7 +331,7 @@ TEST_F(Countermeasure, FoldersAndOtherStemsAreLeftAloneAlsoWhenAFileBecomesAFold
     EXPECT_EQ("x", readFileText(L"C:\\Program Files (x86).txt"));
     EXPECT_FALSE(exists(L"C:\\Program1"));
     EXPECT_TRUE(RecordSink::take().empty());
-    EXPECT_TRUE(s_launcher.waitForNotices(0).empty());
+    EXPECT_TRUE(NoticeRecorder::waitForNotices(0).empty());
     ASSERT_TRUE(RemoveDirectoryW(L"C:\\Program"));
 
     // Listed as a file, a folder with contents by the time it is opened: left alone.
@@ -361,7 +347,7 @@ TEST_F(Countermeasure, FoldersAndOtherStemsAreLeftAloneAlsoWhenAFileBecomesAFold
     EXPECT_FALSE(exists(L"C:\\Program1"));
     EXPECT_TRUE(RecordSink::take().empty()) << "no rename record for a folder";
     EXPECT_TRUE(addedOperations(_pendingBefore).empty());
-    EXPECT_TRUE(s_launcher.waitForNotices(0).empty());
+    EXPECT_TRUE(NoticeRecorder::waitForNotices(0).empty());
     DeleteFileW(L"C:\\Program\\keep.txt");
 }
 
@@ -375,7 +361,7 @@ TEST_F(Countermeasure, ProgramFilesTxtIsACandidateOn64BitWindowsOnly)
         EXPECT_EQ("pf", readFileText(L"C:\\Program Files1.txt"));
         ASSERT_EQ(1u, records.size());
         EXPECT_EQ(renamedText(L"C:\\Program Files.txt", L"C:\\Program Files1.txt"), records[0].text);
-        EXPECT_EQ(1u, s_launcher.waitForNotices(1).size());
+        EXPECT_EQ(1u, NoticeRecorder::waitForNotices(1).size());
     } else {
         EXPECT_EQ("pf", readFileText(L"C:\\Program Files.txt"));
         EXPECT_TRUE(records.empty());
@@ -408,7 +394,7 @@ TEST_F(Countermeasure, NoChosenTableChecksNothing)
     EXPECT_EQ(1, checkAllCandidates());
     EXPECT_TRUE(exists(L"C:\\Program"));
     EXPECT_TRUE(RecordSink::take().empty());
-    EXPECT_TRUE(s_launcher.waitForNotices(0).empty());
+    EXPECT_TRUE(NoticeRecorder::waitForNotices(0).empty());
 }
 
 TEST_F(Countermeasure, NoFreeNameSchedulesTheDeletionOnceAndRestartRemovesTheFile)
@@ -439,7 +425,7 @@ TEST_F(Countermeasure, NoFreeNameSchedulesTheDeletionOnceAndRestartRemovesTheFil
     EXPECT_FALSE(exists(L"C:\\Program101"));
 
     // The first restart notice of the process: a dialog, without the gate; and only that.
-    const std::vector<Notice> notices = s_launcher.waitForNotices(1);
+    const std::vector<Notice> notices = NoticeRecorder::waitForNotices(1);
     ASSERT_EQ(1u, notices.size());
     EXPECT_EQ(NoticeKind::Dialog, notices[0].kind);
     EXPECT_EQ(L"/restart", notices[0].noticeSwitch);
@@ -493,7 +479,7 @@ TEST_F(Countermeasure, FileInUseIsRecordedAndScheduledOnceAndRenamedAtRestart)
     ASSERT_EQ(1u, added.size()) << "the identical pair is there already";
     EXPECT_EQ(L"\\??\\C:\\Program", added[0].first);
     EXPECT_EQ(L"\\??\\C:\\Program1", added[0].second);
-    std::vector<Notice> notices = s_launcher.waitForNotices(1);
+    std::vector<Notice> notices = NoticeRecorder::waitForNotices(1);
     ASSERT_EQ(1u, notices.size()) << "one notice";
     EXPECT_EQ(NoticeKind::Dialog, notices[0].kind);
     EXPECT_EQ(L"/restart", notices[0].noticeSwitch);
@@ -515,7 +501,7 @@ TEST_F(Countermeasure, FileInUseIsRecordedAndScheduledOnceAndRenamedAtRestart)
     records = RecordSink::take();
     ASSERT_EQ(2u, records.size());
     EXPECT_EQ(scheduledText(L"C:\\Program", L"C:\\Program1"), records[1].text);
-    notices = s_launcher.waitForNotices(2);
+    notices = NoticeRecorder::waitForNotices(2);
     ASSERT_EQ(2u, notices.size());
     EXPECT_EQ(NoticeKind::ViaSession, notices[1].kind) << "(the gate is free) a later restart notice";
     EXPECT_EQ(L"/restart", notices[1].effectiveSwitch);
@@ -534,7 +520,7 @@ TEST_F(Countermeasure, SchedulingFailureGivesTwoErrorRecordsAndOneFatalDialogAtA
     PortsInForce failing(&fakeRenames);
     s_failNowWith = ERROR_SHARING_VIOLATION;
     s_failLaterWith = ERROR_ACCESS_DENIED;
-    s_launcher.holdFatal(true);
+    NoticeRecorder::holdFatal(true);
 
     ASSERT_EQ(0, checkAllCandidates());
     std::vector<Record> records = RecordSink::take();
@@ -549,7 +535,7 @@ TEST_F(Countermeasure, SchedulingFailureGivesTwoErrorRecordsAndOneFatalDialogAtA
         << std::string(records[0].text.begin(), records[0].text.end());
     EXPECT_TRUE(exists(L"C:\\Program") && exists(L"C:\\Program.txt"));
 
-    std::vector<Notice> notices = s_launcher.waitForNotices(1);
+    std::vector<Notice> notices = NoticeRecorder::waitForNotices(1);
     ASSERT_EQ(1u, notices.size()) << "one fatal dialog while it is open";
     EXPECT_EQ(NoticeKind::Dialog, notices[0].kind);
     EXPECT_EQ(L"/fatal", notices[0].noticeSwitch);
@@ -564,16 +550,16 @@ TEST_F(Countermeasure, SchedulingFailureGivesTwoErrorRecordsAndOneFatalDialogAtA
     EXPECT_TRUE(RecordSink::take().empty());
 
     // The dialog ends: its thread frees the gate, and a new failing file shows one again.
-    s_launcher.releaseFatal();
+    NoticeRecorder::releaseFatal();
     ASSERT_TRUE(waitUntil([] { return !g_fatalGate.held(); }, std::chrono::seconds(5)));
-    s_launcher.holdFatal(true);
+    NoticeRecorder::holdFatal(true);
     ASSERT_TRUE(createFileWithText(L"C:\\Program.new", "c"));
     ASSERT_EQ(0, checkAllCandidates());
     records = RecordSink::take();
     ASSERT_EQ(2u, records.size()) << "only the new file's";
     EXPECT_TRUE(startsWith(records[0].text, L"rename: " + systemMessageW(32) + L": \"C:\\Program.new\", \"C:\\Program"))
         << "the numbers the other two took in this pass are not used again";
-    notices = s_launcher.waitForNotices(2);
+    notices = NoticeRecorder::waitForNotices(2);
     ASSERT_EQ(2u, notices.size());
     EXPECT_EQ(L"/fatal", notices[1].noticeSwitch);
     EXPECT_EQ(L"C:\\Program.new", notices[1].path);
@@ -602,7 +588,7 @@ TEST_F(Countermeasure, FatalGateIsReleasedWhenItsThreadCannotStart)
     // The notice was lost with its thread: the next pass takes the file as new.
     ASSERT_EQ(0, checkAllCandidates());
     EXPECT_EQ(2u, RecordSink::take().size());
-    const std::vector<Notice> notices = s_launcher.waitForNotices(1);
+    const std::vector<Notice> notices = NoticeRecorder::waitForNotices(1);
     ASSERT_EQ(1u, notices.size());
     EXPECT_EQ(L"/fatal", notices[0].noticeSwitch);
     EXPECT_TRUE(waitUntil([] { return !g_fatalGate.held(); }, std::chrono::seconds(5)));
@@ -617,7 +603,7 @@ TEST_F(Countermeasure, RestartNoticesAfterTheFirstOnlyTestTheLaunchGate)
     ASSERT_TRUE(createFileWithText(L"C:\\Program", "a"));
     process::g_launchGate.lock();
     ASSERT_EQ(0, checkAllCandidates());
-    std::vector<Notice> notices = s_launcher.waitForNotices(1);
+    std::vector<Notice> notices = NoticeRecorder::waitForNotices(1);
     ASSERT_EQ(1u, notices.size());
     EXPECT_EQ(NoticeKind::Dialog, notices[0].kind);
     EXPECT_EQ(L"/restart", notices[0].noticeSwitch);
@@ -625,13 +611,13 @@ TEST_F(Countermeasure, RestartNoticesAfterTheFirstOnlyTestTheLaunchGate)
     // Later ones are dropped while the gate is held ...
     ASSERT_TRUE(createFileWithText(L"C:\\Program.b", "b"));
     ASSERT_EQ(0, checkAllCandidates());
-    EXPECT_EQ(1u, s_launcher.waitForNotices(1).size());
+    EXPECT_EQ(1u, NoticeRecorder::waitForNotices(1).size());
     process::g_launchGate.unlock();
 
     // ... and given through the session when it is free; the pass leaves the gate free.
     ASSERT_TRUE(createFileWithText(L"C:\\Program.c", "c"));
     ASSERT_EQ(0, checkAllCandidates());
-    notices = s_launcher.waitForNotices(2);
+    notices = NoticeRecorder::waitForNotices(2);
     ASSERT_EQ(2u, notices.size());
     EXPECT_EQ(NoticeKind::ViaSession, notices[1].kind);
     EXPECT_EQ(L"/restart", notices[1].effectiveSwitch);
@@ -663,7 +649,7 @@ TEST_F(Countermeasure, ARecordThatRaisesAfterARenameLeavesItARename)
     EXPECT_EQ("a", readFileText(L"C:\\Program1"));
     EXPECT_FALSE(exists(L"C:\\Program"));
     EXPECT_TRUE(addedOperations(_pendingBefore).empty());
-    const std::vector<Notice> notices = s_launcher.waitForNotices(1);
+    const std::vector<Notice> notices = NoticeRecorder::waitForNotices(1);
     ASSERT_EQ(1u, notices.size());
     EXPECT_EQ(NoticeKind::ViaSession, notices[0].kind);
     EXPECT_EQ(L"/normal", notices[0].effectiveSwitch);
@@ -760,7 +746,7 @@ TEST_F(Countermeasure, AStopEndsThePassBeforeItsNextFile)
         renamed += exists(L"C:\\Program.s" + std::to_wstring(i)) ? 0 : 1;
     }
     EXPECT_EQ(3, renamed) << "the files after the stop are left for the next pass";
-    EXPECT_EQ(3u, s_launcher.waitForNotices(3).size());
+    EXPECT_EQ(3u, NoticeRecorder::waitForNotices(3).size());
 
     // Asked before the pass: nothing is done. Without it: the rest.
     EXPECT_EQ(0, checkAllCandidates(stop.get()));
@@ -778,7 +764,7 @@ TEST_F(Countermeasure, ConcurrentPassesRenameEveryFileOnce)
     for (int round = 0; round < kRounds; ++round) {
         SCOPED_TRACE(round);
         cleanDriveC();
-        s_launcher.clear();
+        NoticeRecorder::clear();
         std::set<std::string> contents;
         for (int i = 0; i < kFiles; ++i) {
             const std::string text = "file " + std::to_string(i);
@@ -815,7 +801,7 @@ TEST_F(Countermeasure, ConcurrentPassesRenameEveryFileOnce)
         }
         // Every one of the forty detached notification threads delivers, once, the notice
         // of a rename done at once.
-        const std::vector<Notice> notices = s_launcher.waitForNotices(kFiles, std::chrono::seconds(30));
+        const std::vector<Notice> notices = NoticeRecorder::waitForNotices(kFiles, std::chrono::seconds(30));
         EXPECT_EQ(size_t(kFiles), notices.size());
         std::set<std::wstring> noticed;
         for (const Notice& notice : notices) {

@@ -7,7 +7,9 @@
 #include "_process/NotificationLaunch.h"
 #include "_win32/UniqueHandle.h"
 
-#include <memory>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
 
 namespace brimlock_test {
 
@@ -20,8 +22,35 @@ std::vector<Record> s_records;
 
 using tamselsvc::model::service::CountermeasurePorts;
 using tamselsvc::model::service::countermeasurePorts;
-CountermeasurePorts s_sinkPorts;
-std::unique_ptr<Corvane::Orlin::Ports<CountermeasurePorts>::Override> s_sinkInForce;
+std::optional<Corvane::Orlin::Ports<CountermeasurePorts>::Override> s_sinkInForce;
+
+// The real calls with recorded notices, and with the sink as their report too. Made once and
+// never changed: a notification thread may read them at any time.
+const CountermeasurePorts& recordedNotices()
+{
+    static const CountermeasurePorts ports = [] {
+        CountermeasurePorts p = countermeasurePorts.real();
+        p.notifyActiveUser = &NoticeRecorder::notifyActiveUser;
+        p.launchDialog = &NoticeRecorder::launchDialog;
+        return p;
+    }();
+    return ports;
+}
+const CountermeasurePorts& recordedRecordsAndNotices()
+{
+    static const CountermeasurePorts ports = [] {
+        CountermeasurePorts p = recordedNotices();
+        p.report = &RecordSink::report;
+        return p;
+    }();
+    return ports;
+}
+
+std::mutex s_noticeLock;
+std::condition_variable s_noticeChanged;
+std::vector<Notice> s_notices;
+bool s_holdFatal = false;
+bool s_fatalReleased = false;
 
 constexpr wchar_t kSessionManager[] = L"System\\CurrentControlSet\\Control\\Session Manager";
 constexpr wchar_t kPendingValue[] = L"PendingFileRenameOperations";
@@ -40,16 +69,16 @@ std::wstring lowerAscii(std::wstring s)
 void RecordSink::install()
 {
     take();
+    NoticeRecorder::clear();
+    NoticeRecorder::holdFatal(false);
     s_sinkInForce.reset();
-    s_sinkPorts = countermeasurePorts.real();
-    s_sinkPorts.report = &RecordSink::report;
-    s_sinkInForce = std::make_unique<Corvane::Orlin::Ports<CountermeasurePorts>::Override>(countermeasurePorts,
-                                                                                         s_sinkPorts);
+    s_sinkInForce.emplace(countermeasurePorts, recordedRecordsAndNotices());
 }
 
 void RecordSink::uninstall()
 {
     s_sinkInForce.reset();
+    s_sinkInForce.emplace(countermeasurePorts, recordedNotices());
 }
 
 std::vector<Record> RecordSink::take()
@@ -102,47 +131,47 @@ HANDLE WINAPI createFileRefusingOne(LPCWSTR path, DWORD access, DWORD share, LPS
     return ::CreateFileW(path, access, share, security, creation, flags, templateFile);
 }
 
-void RecordingLauncher::notifyActiveUser(const std::wstring& filePath, const std::wstring& noticeSwitch)
+void NoticeRecorder::notifyActiveUser(const std::wstring& filePath, const std::wstring& noticeSwitch)
 {
     const std::wstring effective = noticeSwitch.empty() ? tamselsvc::process::currentMessageSwitch() : noticeSwitch;
-    std::lock_guard<std::mutex> guard(_lock);
-    _notices.push_back({NoticeKind::ViaSession, noticeSwitch, effective, filePath});
-    _changed.notify_all();
+    std::lock_guard<std::mutex> guard(s_noticeLock);
+    s_notices.push_back({NoticeKind::ViaSession, noticeSwitch, effective, filePath});
+    s_noticeChanged.notify_all();
 }
 
-void RecordingLauncher::launchDialog(const std::wstring& noticeSwitch, const std::wstring& filePath)
+void NoticeRecorder::launchDialog(const std::wstring& noticeSwitch, const std::wstring& filePath)
 {
-    std::unique_lock<std::mutex> guard(_lock);
-    _notices.push_back({NoticeKind::Dialog, noticeSwitch, noticeSwitch, filePath});
-    _changed.notify_all();
-    if (noticeSwitch == L"/fatal" && _holdFatal) {
+    std::unique_lock<std::mutex> guard(s_noticeLock);
+    s_notices.push_back({NoticeKind::Dialog, noticeSwitch, noticeSwitch, filePath});
+    s_noticeChanged.notify_all();
+    if (noticeSwitch == L"/fatal" && s_holdFatal) {
         // Bounded: a test that forgets to release must not hang the run.
-        _changed.wait_for(guard, std::chrono::seconds(30), [this] { return _fatalReleased; });
-        _fatalReleased = false;
+        s_noticeChanged.wait_for(guard, std::chrono::seconds(30), [] { return s_fatalReleased; });
+        s_fatalReleased = false;
     }
 }
 
-void RecordingLauncher::holdFatal(bool hold)
+void NoticeRecorder::holdFatal(bool hold)
 {
-    std::lock_guard<std::mutex> guard(_lock);
-    _holdFatal = hold;
-    _fatalReleased = false;
+    std::lock_guard<std::mutex> guard(s_noticeLock);
+    s_holdFatal = hold;
+    s_fatalReleased = false;
 }
 
-void RecordingLauncher::releaseFatal()
+void NoticeRecorder::releaseFatal()
 {
-    std::lock_guard<std::mutex> guard(_lock);
-    _fatalReleased = true;
-    _changed.notify_all();
+    std::lock_guard<std::mutex> guard(s_noticeLock);
+    s_fatalReleased = true;
+    s_noticeChanged.notify_all();
 }
 
-std::vector<Notice> RecordingLauncher::notices() const
+std::vector<Notice> NoticeRecorder::notices()
 {
-    std::lock_guard<std::mutex> guard(_lock);
-    return _notices;
+    std::lock_guard<std::mutex> guard(s_noticeLock);
+    return s_notices;
 }
 
-std::vector<Notice> RecordingLauncher::waitForNotices(size_t count, std::chrono::milliseconds timeout)
+std::vector<Notice> NoticeRecorder::waitForNotices(size_t count, std::chrono::milliseconds timeout)
 {
     // Polled: bounded and independent of who notifies.
     brimlock_test::waitUntil([&] { return notices().size() >= count; }, timeout);
@@ -151,10 +180,10 @@ std::vector<Notice> RecordingLauncher::waitForNotices(size_t count, std::chrono:
     return notices();
 }
 
-void RecordingLauncher::clear()
+void NoticeRecorder::clear()
 {
-    std::lock_guard<std::mutex> guard(_lock);
-    _notices.clear();
+    std::lock_guard<std::mutex> guard(s_noticeLock);
+    s_notices.clear();
 }
 
 bool createFileWithText(const std::wstring& path, const std::string& text)

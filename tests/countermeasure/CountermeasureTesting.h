@@ -3,14 +3,11 @@
 // check (records, notices), the real drive C of the test prefix, and the restart list.
 
 #include "_model/_service/CountermeasurePorts.h"
-#include "_model/_service/NoticeLauncher.h"
 
 #include <windows.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,9 +21,12 @@ struct Record {
     bool operator==(const Record& o) const { return text == o.text && type == o.type && id == o.id; }
 };
 
-// Collects the records the check writes: install() puts the countermeasure's real calls with
-// this sink as their report in force until uninstall(). Overrides made in between start
-// from countermeasurePorts() and so keep the sink.
+// Collects the records the check writes and the notices it gives: install() forgets what
+// came so far and puts the countermeasure's real calls, with this sink as their report and
+// NoticeRecorder as their notices, in force until uninstall(). Overrides made in between
+// start from countermeasurePorts() and so keep both. After uninstall() the records are
+// written again, but the notices stay recorded for the rest of the program: a notification
+// thread that a test leaves behind must never start the real dialog.
 class RecordSink {
 public:
     static void install();
@@ -64,25 +64,20 @@ struct Notice {
     std::wstring path;
 };
 
-// Records each notice. With holdFatal, a "/fatal" dialog stays "open" until releaseFatal.
-class RecordingLauncher : public tamselsvc::model::service::INoticeLauncher {
+// Records each notice (the notices of RecordSink::install). With holdFatal, a "/fatal"
+// dialog stays "open" until releaseFatal.
+class NoticeRecorder {
 public:
-    void notifyActiveUser(const std::wstring& filePath, const std::wstring& noticeSwitch) override;
-    void launchDialog(const std::wstring& noticeSwitch, const std::wstring& filePath) override;
+    static void notifyActiveUser(const std::wstring& filePath, const std::wstring& noticeSwitch);
+    static void launchDialog(const std::wstring& noticeSwitch, const std::wstring& filePath);
 
-    void holdFatal(bool hold);
-    void releaseFatal();
-    std::vector<Notice> notices() const;
+    static void holdFatal(bool hold);
+    static void releaseFatal();
+    static std::vector<Notice> notices();
     // Waits until at least `count` notices have come, then a little longer to catch extras.
-    std::vector<Notice> waitForNotices(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5));
-    void clear();
-
-private:
-    mutable std::mutex _lock;
-    std::condition_variable _changed;
-    std::vector<Notice> _notices;
-    bool _holdFatal = false;
-    bool _fatalReleased = false;
+    static std::vector<Notice> waitForNotices(size_t count,
+                                              std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    static void clear();
 };
 
 // Files and folders in C:\ (the prefix's drive C).

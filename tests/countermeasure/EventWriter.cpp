@@ -4,7 +4,7 @@
 // "EXPECT <type> L"<text>"", escaped as Wine's debug strings are. Leaves drive C and the
 // restart list as it found them.
 #include "CountermeasureTesting.h"
-#include "SilentLauncher.h"
+#include "SilentNotices.h"
 #include "TestPaths.h"
 
 #include "_model/_service/Countermeasure.h"
@@ -16,8 +16,6 @@ using namespace brimlock_test;
 using namespace tamselsvc::model::service;
 
 namespace {
-
-brimlock_test::SilentLauncher s_silent;
 
 // One record's text as the channel shows it.
 void expect(const char* type, const std::wstring& text)
@@ -43,7 +41,8 @@ void expect(const char* type, const std::wstring& text)
 int wmain()
 {
     loadMessageStrings(GetModuleHandleW(nullptr));
-    setNoticeLauncherForTesting(&s_silent);
+    const CountermeasurePorts silent = withSilentNotices(countermeasurePorts.real());
+    Corvane::Orlin::Ports<CountermeasurePorts>::Override noNotices(countermeasurePorts, silent);
     g_activeCandidates = &nativeCandidateTable;
     const std::wstring folder = L"C:\\brimlock-evt";
     const std::wstring japanese = folder + L"\\Program.\x65E5\x672C"; // Program.日本

@@ -23,8 +23,6 @@ using namespace tamselsvc::model::service;
 
 namespace {
 
-RecordingLauncher s_launcher; // outlives the detached notification threads
-
 std::string utf8(const std::wstring& text)
 {
     const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
@@ -83,8 +81,6 @@ protected:
         cleanDriveC();
         _pending = readPendingOperations();
         RecordSink::install();
-        s_launcher.clear();
-        setNoticeLauncherForTesting(&s_launcher);
         tamselsvc::process::g_restartPending = false;
         g_fatalGate.release();
         g_activeCandidates = isWow64() ? &wow64CandidateTable : &nativeCandidateTable;
@@ -94,8 +90,7 @@ protected:
 
     void TearDown() override
     {
-        s_launcher.waitForNotices(0, std::chrono::milliseconds(200));
-        setNoticeLauncherForTesting(nullptr);
+        NoticeRecorder::waitForNotices(0, std::chrono::milliseconds(200));
         RecordSink::uninstall();
         cleanDriveC();
         // Names the Windows side cannot delete (a trailing dot, "*"...), also when a test

@@ -19,6 +19,7 @@
 #include "_model/_service/UnquotedPathReport.h"
 #include "_model/_service/UnquotedPathReporter.h"
 #include "_win32/Configuration.h"
+#include "_win32/OutputSettings.h"
 #include "_win32/UniqueHandle.h"
 
 #include <gtest/gtest.h>

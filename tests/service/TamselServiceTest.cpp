@@ -21,6 +21,7 @@
 
 #include <wtsapi32.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <optional>
@@ -256,12 +257,14 @@ TEST_F(LogonReplayTest, NoticeDeferredWhileTheReplayedDialogIsOpenWaitsForTheNex
 
 TEST_F(LogonReplayTest, ThreadThatCannotStartDropsTheNoticeAndTheHandlerStillAnswers)
 {
-    model::setReplayThreadStartForTesting([](std::function<void()>) {
+    const model::LogonReplayPorts noThreads{[](std::function<void()>) {
         throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-    });
-    launch::deferNotice(L"C:\\Program");
-    EXPECT_EQ(DWORD(NO_ERROR), logon());
-    model::setReplayThreadStartForTesting(nullptr);
+    }};
+    {
+        Corvane::Orlin::Ports<model::LogonReplayPorts>::Override scope(model::logonReplayPorts, noThreads);
+        launch::deferNotice(L"C:\\Program");
+        EXPECT_EQ(DWORD(NO_ERROR), logon());
+    }
     EXPECT_EQ(L"", launch::pendingNoticeFile());
     Sleep(500);
     EXPECT_TRUE(dialogs.startedCommandLines().empty());
@@ -294,6 +297,16 @@ std::thread recordingWatcherStart(std::function<void()> body)
     return std::thread(std::move(body));
 }
 
+// GetModuleFileNameW as if the program were g_modulePath.
+std::wstring g_modulePath;
+DWORD WINAPI nameModulePath(HMODULE, LPWSTR name, DWORD size)
+{
+    const DWORD length = static_cast<DWORD>(std::min<size_t>(g_modulePath.size(), size - 1));
+    std::copy_n(g_modulePath.c_str(), length, name);
+    name[length] = L'\0';
+    return length;
+}
+
 using WatcherOverride = Corvane::Orlin::Ports<model::WatcherPorts>::Override;
 using ServiceWorkOverride = Corvane::Orlin::Ports<model::ServiceWorkPorts>::Override;
 
@@ -315,7 +328,6 @@ protected:
     }
     void TearDown() override
     {
-        model::setModulePathForTesting(nullptr);
         firstCheckInForce.reset();
         watchersInForce.reset();
         model::ResetActiveCandidatesForTesting();
@@ -357,22 +369,22 @@ TEST(ServicePaths, FolderOfTheProgramWithoutTrailingBackslashExceptAtTheRoot)
 TEST_F(ServiceWorkTest, RunSetsTheServiceFolderMakesItCurrentAndArmsTheWatchersBeforeTheFirstCheck)
 {
     ASSERT_TRUE(CreateDirectoryW(L"C:\\BrimlockTools", nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
-    const std::wstring program = L"C:\\BrimlockTools\\brimlock.exe";
-    model::setModulePathForTesting(&program);
+    const model::ServicePathsPorts namingPath{&nameModulePath};
+    Corvane::Orlin::Ports<model::ServicePathsPorts>::Override modulePath(model::servicePathsPorts, namingPath);
+    g_modulePath = L"C:\\BrimlockTools\\brimlock.exe";
     useFirstCheck(&recordingCheck);
     model::g_activeCandidates = &model::nativeCandidateTable;
     auto service = std::make_shared<TamselService>(L"tamselsvc");
 
     EXPECT_EQ(0u, service->Run(stop));
-    EXPECT_EQ(program, model::g_servicePath);
+    EXPECT_EQ(g_modulePath, model::g_servicePath);
     EXPECT_EQ(L"C:\\BrimlockTools", launch::g_serviceDirectory);
     wchar_t current[MAX_PATH] = {};
     GetCurrentDirectoryW(MAX_PATH, current);
     EXPECT_STREQ(L"C:\\BrimlockTools", current);
     EXPECT_EQ((std::vector<std::string>{"watcher", "watcher", "check"}), order());
 
-    const std::wstring atRoot = L"C:\\brimlock.exe";
-    model::setModulePathForTesting(&atRoot);
+    g_modulePath = L"C:\\brimlock.exe";
     EXPECT_EQ(0u, service->Run(stop));
     EXPECT_EQ(L"C:\\", launch::g_serviceDirectory);
     GetCurrentDirectoryW(MAX_PATH, current);
@@ -476,8 +488,6 @@ int slowFirstCheck(HANDLE stopEvent)
 // creation, with no further change: the watchers were reading before the check began.
 TEST_F(ServiceWorkTest, AFileCreatedDuringTheFirstCheckIsHandledWithoutAFurtherChange)
 {
-    static brimlock_test::RecordingLauncher launcher; // outlives the detached notification threads
-    model::setNoticeLauncherForTesting(&launcher);
     brimlock_test::RecordSink::install();
     brimlock_test::cleanDriveC();
     watchersInForce.reset(); // the real watchers and checks
@@ -500,8 +510,7 @@ TEST_F(ServiceWorkTest, AFileCreatedDuringTheFirstCheckIsHandledWithoutAFurtherC
     EXPECT_LE(handledAt - planted, 2500u) << "about a second after its creation";
     EXPECT_EQ(0u, result);
     EXPECT_EQ("planted meanwhile", brimlock_test::readFileText(L"C:\\Program1"));
-    launcher.waitForNotices(1);
-    model::setNoticeLauncherForTesting(nullptr);
+    brimlock_test::NoticeRecorder::waitForNotices(1);
     brimlock_test::RecordSink::uninstall();
     brimlock_test::cleanDriveC();
 }

@@ -1,6 +1,7 @@
 // The directory watcher against real folders of the prefix's drive C: what starts a
 // check, what a failed read records, and that a stop ends every watcher in bounded time.
 #include "CountermeasureTesting.h"
+#include "EventLogSeams.h"
 #include "DbwinListener.h"
 #include "TestPaths.h"
 #include "Wait.h"
@@ -32,24 +33,6 @@ using Corvane::Orlin::UniqueRegKey;
 using WatcherOverride = Corvane::Orlin::Ports<WatcherPorts>::Override;
 
 namespace {
-
-RecordingLauncher s_launcher;
-
-// Records of the service's own source (OutputSettings::reportEvent).
-std::mutex s_ownLock;
-std::vector<Record> s_ownRecords;
-BOOL WINAPI captureOwnRecord(HANDLE, WORD type, WORD category, DWORD id, PSID, WORD count, DWORD, LPCWSTR* strings,
-                             LPVOID)
-{
-    std::lock_guard<std::mutex> guard(s_ownLock);
-    s_ownRecords.push_back({(count == 1 && category == 0) ? strings[0] : L"<malformed>", type, id});
-    return TRUE;
-}
-std::vector<Record> ownRecords()
-{
-    std::lock_guard<std::mutex> guard(s_ownLock);
-    return s_ownRecords;
-}
 
 // Checks as the watchers run them: counted, timed, optionally slow or raising.
 std::atomic<int> s_checks{0};
@@ -177,24 +160,18 @@ protected:
         ASSERT_TRUE(CreateDirectoryW(L"C:\\brimlock-watch-b", nullptr));
         _pendingBefore = readPendingOperations();
         RecordSink::install();
-        s_launcher.clear();
-        setNoticeLauncherForTesting(&s_launcher);
         tamselsvc::process::g_restartPending = false;
         resetChecks();
         _ports = watcherPorts.real();
         _ports.check = &countingCheck;
         _portsInForce.emplace(watcherPorts, _ports);
-        {
-            std::lock_guard<std::mutex> guard(s_ownLock);
-            s_ownRecords.clear();
-        }
-        OutputSettings::SetReportEventForTesting(&captureOwnRecord);
+        _own.emplace();
         g_activeCandidates = &s_testTable;
     }
     void TearDown() override
     {
         _portsInForce.reset();
-        OutputSettings::SetReportEventForTesting(nullptr);
+        _own.reset();
         RecordSink::uninstall();
         removeTree(L"C:\\brimlock-watch-a");
         removeTree(L"C:\\brimlock-watch-b");
@@ -204,6 +181,9 @@ protected:
     PendingOperations _pendingBefore;
     WatcherPorts _ports{};
     std::optional<WatcherOverride> _portsInForce;
+    std::optional<CaughtRecords> _own;
+    // The records of the service's own source (OutputSettings::reportEvent).
+    std::vector<ServiceRecord> ownRecords() const { return _own->records(); }
 };
 
 bool isCancelledReadError(DWORD id)
@@ -230,13 +210,13 @@ TEST_F(Watcher, FileCreatedInTheRootIsHandledAboutOneSecondLaterAndAMissingFolde
     ASSERT_TRUE(settings.shouldOutputToEventlog());
     Supervisor supervisor(settings);
     // The missing folder's watcher fails at once, records that and ends.
-    ASSERT_TRUE(waitUntil([] { return !ownRecords().empty(); }, std::chrono::seconds(5)));
+    ASSERT_TRUE(waitUntil([&] { return !ownRecords().empty(); }, std::chrono::seconds(5)));
     Sleep(300); // let the root's watcher reach its read
-    std::vector<Record> own = ownRecords();
+    std::vector<ServiceRecord> own = ownRecords();
     ASSERT_EQ(1u, own.size());
     EXPECT_EQ(kReadErrorText, own[0].text) << "the text goes unformatted";
     EXPECT_EQ(WORD(EVENTLOG_INFORMATION_TYPE), own[0].type);
-    EXPECT_EQ(DWORD(ERROR_INVALID_HANDLE), own[0].id);
+    EXPECT_EQ(DWORD(ERROR_INVALID_HANDLE), own[0].eventId);
     EXPECT_TRUE(listener.waitForText(GetCurrentProcessId(), "Error ReadDirectoryChangesW (6)", std::chrono::seconds(5)));
     EXPECT_EQ(0, s_checks.load());
 
@@ -250,7 +230,7 @@ TEST_F(Watcher, FileCreatedInTheRootIsHandledAboutOneSecondLaterAndAMissingFolde
     const std::vector<Record> records = RecordSink::take();
     ASSERT_EQ(1u, records.size());
     EXPECT_EQ(L"The file was renamed as follows.\r\n\r\n\"C:\\Program\" -> \"C:\\Program1\"", records[0].text);
-    EXPECT_EQ(L"C:\\Program", s_launcher.waitForNotices(1).at(0).path);
+    EXPECT_EQ(L"C:\\Program", NoticeRecorder::waitForNotices(1).at(0).path);
     EXPECT_TRUE(listener.waitForText(GetCurrentProcessId(), "Check after a change in C:\\ ended",
                                      std::chrono::seconds(5)))
         << "one line per pass";
@@ -260,7 +240,7 @@ TEST_F(Watcher, FileCreatedInTheRootIsHandledAboutOneSecondLaterAndAMissingFolde
     own = ownRecords();
     ASSERT_EQ(2u, own.size()) << "and one more for the root's watcher at the stop";
     EXPECT_EQ(kReadErrorText, own[1].text);
-    EXPECT_TRUE(isCancelledReadError(own[1].id)) << own[1].id;
+    EXPECT_TRUE(isCancelledReadError(own[1].eventId)) << own[1].eventId;
     Corvane::Orlin::g_outputToDebugView = false;
 }
 
@@ -379,9 +359,9 @@ TEST_F(Watcher, AWatcherThatCannotStartOrAFolderThatCannotBeWatchedEndsTheOthers
         EXPECT_EQ(std::optional<DWORD>(ERROR_TOO_MANY_TCBS), watchWithoutStop(settings));
     }
     EXPECT_EQ(2, s_watcherStarts.load());
-    std::vector<Record> own = ownRecords();
+    std::vector<ServiceRecord> own = ownRecords();
     ASSERT_EQ(1u, own.size()) << "the started watcher has ended";
-    EXPECT_TRUE(isCancelledReadError(own[0].id)) << own[0].id;
+    EXPECT_TRUE(isCancelledReadError(own[0].eventId)) << own[0].eventId;
 
     {
         WatcherPorts ports = watcherPorts();
@@ -392,7 +372,7 @@ TEST_F(Watcher, AWatcherThatCannotStartOrAFolderThatCannotBeWatchedEndsTheOthers
     }
     own = ownRecords();
     ASSERT_EQ(3u, own.size()) << "both watchers have ended";
-    EXPECT_EQ(1, std::count_if(own.begin() + 1, own.end(), [](const Record& r) { return isCancelledReadError(r.id); }));
+    EXPECT_EQ(1, std::count_if(own.begin() + 1, own.end(), [](const ServiceRecord& r) { return isCancelledReadError(r.eventId); }));
     EXPECT_EQ(0, s_checks.load());
 }
 

@@ -13,7 +13,7 @@
 // Run it in a test prefix: it writes to C:\ and removes what it wrote.
 #include "Figures.h"
 #include "HostShell.h"
-#include "SilentLauncher.h"
+#include "SilentNotices.h"
 
 #include "_model/_service/Countermeasure.h"
 #include "_model/_service/DirectoryWatcher.h"
@@ -37,8 +37,6 @@ using namespace tamselsvc::model::service;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-brimlock_test::SilentLauncher s_silent;
 
 double msSince(Clock::time_point start)
 {
@@ -212,7 +210,7 @@ double slowestStop(int* stops)
         s_records = 0;
         s_stopAfterRecords = afterRecords;
         s_stopAskedAt = 0;
-        CountermeasurePorts stopping = countermeasurePorts.real();
+        CountermeasurePorts stopping = countermeasurePorts();
         stopping.report = &recordThenMaybeStop;
         std::thread asker;
         if (afterRecords == 0) {
@@ -259,7 +257,7 @@ bool passWithOffendingFigures(const CandidateTable& table)
     if (!createEntries(0, kEntries - kOffending)) {
         return false;
     }
-    const CountermeasurePorts real = countermeasurePorts.real();
+    const CountermeasurePorts real = countermeasurePorts(); // with silent notices
     CountermeasurePorts noThreads = real;
     noThreads.startThread = [](std::function<void()>) {};
     CountermeasurePorts quiet = noThreads;
@@ -359,7 +357,9 @@ void latencyFigures(int tries)
 int wmain(int argc, wchar_t** argv)
 {
     loadMessageStrings(GetModuleHandleW(nullptr));
-    setNoticeLauncherForTesting(&s_silent);
+    // Every pass below starts from this set: notices that show nothing.
+    const CountermeasurePorts silent = brimlock_test::withSilentNotices(countermeasurePorts.real());
+    Corvane::Orlin::Ports<CountermeasurePorts>::Override noNotices(countermeasurePorts, silent);
     BOOL wow64 = FALSE;
     IsWow64Process(GetCurrentProcess(), &wow64);
     const CandidateTable& table = wow64 ? wow64CandidateTable : nativeCandidateTable;

@@ -26,6 +26,8 @@ FatalGate g_fatalGate;
 Corvane::Orlin::Ports<CountermeasurePorts> countermeasurePorts{CountermeasurePorts{
     &Corvane::Orlin::ReportAppEvent,
     &Corvane::Orlin::StartDetachedThread,
+    &process::notifyActiveUser,
+    &process::launchDialog,
     &::CreateFileW,
     &::SetFileInformationByHandle,
     &::MoveFileExW,
@@ -92,7 +94,7 @@ void startNotification(std::function<void()> body)
 void startNotifyViaSession(const std::wstring& filePath)
 {
     startNotification([filePath] {
-        guarded("notifyActiveUser", [&] { currentNoticeLauncher().notifyActiveUser(filePath, std::wstring()); });
+        guarded("notifyActiveUser", [&] { countermeasurePorts().notifyActiveUser(filePath, std::wstring()); });
     });
 }
 
@@ -102,7 +104,7 @@ void giveRestartNotice(const std::wstring& filePath)
         // The first scheduled action of the process: shown without the gate.
         const std::wstring noticeSwitch = process::currentMessageSwitch();
         startNotification([noticeSwitch, filePath] {
-            guarded("launchDialog", [&] { currentNoticeLauncher().launchDialog(noticeSwitch, filePath); });
+            guarded("launchDialog", [&] { countermeasurePorts().launchDialog(noticeSwitch, filePath); });
         });
         return;
     }
@@ -318,7 +320,7 @@ PathPredicate stemContainsCandidate(std::vector<std::wstring> lowerStems)
 
 void notifyFatal(const std::wstring& filePath)
 {
-    guarded("launchDialog", [&] { currentNoticeLauncher().launchDialog(process::kNoticeFatal, filePath); });
+    guarded("launchDialog", [&] { countermeasurePorts().launchDialog(process::kNoticeFatal, filePath); });
     g_fatalGate.release();
 }
 

@@ -25,7 +25,6 @@
 #include "_model/_service/CandidateTable.h"
 #include "_model/_service/CountermeasurePorts.h"
 #include "_model/_service/FatalGate.h"
-#include "_model/_service/NoticeLauncher.h"
 
 #include <windows.h>
 

@@ -18,6 +18,12 @@ struct CountermeasurePorts {
     // Starts a detached notification thread running `body`; raises std::system_error when
     // it cannot (StartDetachedThread).
     void (*startThread)(std::function<void()> body);
+    // The notices, called on the notification threads (so a set that replaces them must
+    // outlive those threads). Through the console session, behind the launch gate; an
+    // empty switch means "the current one" (process::notifyActiveUser).
+    void (*notifyActiveUser)(const std::wstring& filePath, const std::wstring& noticeSwitch);
+    // The dialog without gate or session test, waiting for its end (process::launchDialog).
+    void (*launchDialog)(const std::wstring& noticeSwitch, const std::wstring& filePath);
     // Opens an offending entry (CreateFileW).
     HANDLE(WINAPI* createFile)(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                DWORD creation, DWORD flags, HANDLE templateFile);

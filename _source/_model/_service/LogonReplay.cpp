@@ -8,21 +8,7 @@
 
 namespace tamselsvc { namespace model { namespace service {
 
-namespace {
-
-void startDetached(std::function<void()> body)
-{
-    Corvane::Orlin::StartDetachedThread(std::move(body));
-}
-
-ReplayThreadStartFn s_startThread = &startDetached;
-
-} // namespace
-
-void setReplayThreadStartForTesting(ReplayThreadStartFn fn)
-{
-    s_startThread = fn ? fn : &startDetached;
-}
+Corvane::Orlin::Ports<LogonReplayPorts> logonReplayPorts{LogonReplayPorts{&Corvane::Orlin::StartDetachedThread}};
 
 void replayDeferredNoticeAtLogon()
 {
@@ -35,7 +21,7 @@ void replayDeferredNoticeAtLogon()
     }
     const std::wstring noticeSwitch = process::currentMessageSwitch();
     try {
-        s_startThread([noticeSwitch, file] { process::launchDialogExclusive(noticeSwitch, file); });
+        logonReplayPorts().startThread([noticeSwitch, file] { process::launchDialogExclusive(noticeSwitch, file); });
     } catch (const std::exception& e) {
         // The notice is lost, as with any launch that cannot be made; the service goes on.
         Corvane::Orlin::LogDebugA("Cannot start the logon notice thread: %s", e.what());

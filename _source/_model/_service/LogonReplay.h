@@ -8,6 +8,8 @@
 // control handler answers a stop or pre-shutdown at once while the user reads the notice.
 // A notice deferred while that dialog is open is kept for the next logon.
 
+#include "_win32/Ports.h"
+
 #include <functional>
 #include <string>
 
@@ -16,9 +18,12 @@ namespace tamselsvc { namespace model { namespace service {
 // Called on the control handler's thread for WTS_SESSION_LOGON. Returns at once.
 void replayDeferredNoticeAtLogon();
 
-// Seam for tests: starts the replay's detached thread (raises std::system_error when it
-// cannot); nullptr restores the real one.
-using ReplayThreadStartFn = void (*)(std::function<void()> body);
-void setReplayThreadStartForTesting(ReplayThreadStartFn fn);
+// The seam of the replay, swapped whole by Ports<LogonReplayPorts>::Override.
+struct LogonReplayPorts {
+    // Starts the replay's detached thread; raises std::system_error when it cannot
+    // (StartDetachedThread).
+    void (*startThread)(std::function<void()> body);
+};
+extern Corvane::Orlin::Ports<LogonReplayPorts> logonReplayPorts;
 
 }}} // namespace tamselsvc::model::service

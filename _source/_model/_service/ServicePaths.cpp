@@ -2,22 +2,13 @@
 
 #include "_process/NotificationLaunch.h"
 
-#include <windows.h>
-
 #include <filesystem>
 
 namespace tamselsvc { namespace model { namespace service {
 
 std::wstring g_servicePath;
 
-namespace {
-const std::wstring* s_modulePathForTesting = nullptr;
-} // namespace
-
-void setModulePathForTesting(const std::wstring* path)
-{
-    s_modulePathForTesting = path;
-}
+Corvane::Orlin::Ports<ServicePathsPorts> servicePathsPorts{ServicePathsPorts{&::GetModuleFileNameW}};
 
 std::wstring serviceDirectoryOf(const std::wstring& programPath)
 {
@@ -26,13 +17,9 @@ std::wstring serviceDirectoryOf(const std::wstring& programPath)
 
 void establishServicePaths()
 {
-    if (s_modulePathForTesting) {
-        g_servicePath = *s_modulePathForTesting;
-    } else {
-        wchar_t buffer[512] = {};
-        GetModuleFileNameW(nullptr, buffer, 512);
-        g_servicePath = buffer; // up to the first null character
-    }
+    wchar_t buffer[512] = {};
+    servicePathsPorts().getModuleFileName(nullptr, buffer, 512);
+    g_servicePath = buffer; // up to the first null character
     process::g_serviceDirectory = serviceDirectoryOf(g_servicePath);
     SetCurrentDirectoryW(process::g_serviceDirectory.c_str());
 }

@@ -3,6 +3,10 @@
 // before any watcher or notification thread exists; only read afterwards. The folder is
 // g_serviceDirectory of the notification launch, which starts the dialog from it.
 
+#include "_win32/Ports.h"
+
+#include <windows.h>
+
 #include <string>
 
 namespace tamselsvc { namespace model { namespace service {
@@ -19,7 +23,11 @@ std::wstring serviceDirectoryOf(const std::wstring& programPath);
 // folder the current directory (a failure is ignored).
 void establishServicePaths();
 
-// Seam for tests: the module file name to use instead of GetModuleFileNameW's.
-void setModulePathForTesting(const std::wstring* path);
+// The seam of the service paths, swapped whole by Ports<ServicePathsPorts>::Override.
+struct ServicePathsPorts {
+    // The program's own path (GetModuleFileNameW).
+    DWORD(WINAPI* getModuleFileName)(HMODULE module, LPWSTR fileName, DWORD size);
+};
+extern Corvane::Orlin::Ports<ServicePathsPorts> servicePathsPorts;
 
 }}} // namespace tamselsvc::model::service
