@@ -1,4 +1,4 @@
-#include "_process/IChildProcessApi.h"
+#include "_process/CChildProcessApi.h"
 
 #include <userenv.h>
 #include <wtsapi32.h>

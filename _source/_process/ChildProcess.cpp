@@ -1,5 +1,6 @@
 #include "_process/ChildProcess.h"
 
+#include "_process/CChildProcessApi.h"
 #include "_process/CommandLineFormat.h"
 #include "_win32/ErrorText.h"
 #include "_win32/LogDebug.h"

@@ -1,5 +1,6 @@
 #include "_process/NotificationLaunch.h"
 
+#include "_process/CChildProcessApi.h"
 #include "_process/ChildProcess.h"
 #include "_process/DialogCommandLine.h"
 #include "_process/SessionInfoApi.h"

@@ -7,6 +7,7 @@
 #include "Wait.h"
 
 #include "_model/_service/Countermeasure.h"
+#include "_model/_service/FolderListing.h"
 #include "_model/_service/MessageStrings.h"
 #include "_model/_service/PathForms.h"
 #include "_model/_service/RenameError.h"

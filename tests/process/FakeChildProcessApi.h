@@ -3,7 +3,7 @@
 // what was asked of each step recorded. Steps that are not made to fail run for real, so
 // the handles they make are real and a leak shows in the process's handle count.
 
-#include "_process/IChildProcessApi.h"
+#include "_process/CChildProcessApi.h"
 
 #include <functional>
 #include <string>

@@ -1,5 +1,6 @@
 #include "_model/_service/Countermeasure.h"
 
+#include "_model/_service/FolderListing.h"
 #include "_model/_service/HandledFiles.h"
 #include "_model/_service/MessageStrings.h"
 #include "_model/_service/NameRules.h"
@@ -20,8 +21,6 @@ namespace tamselsvc { namespace model { namespace service {
 
 using Corvane::Orlin::LogDebugA;
 using Corvane::Orlin::LogDebugW;
-
-FatalGate g_fatalGate;
 
 Corvane::Orlin::Ports<CountermeasurePorts> countermeasurePorts{CountermeasurePorts{
     &Corvane::Orlin::ReportAppEvent,
@@ -307,16 +306,6 @@ bool stopRequested(HANDLE stopEvent)
 }
 
 } // namespace
-
-PathPredicate sameStemAsCandidate(const CandidateFolder& row)
-{
-    return [stems = rowStems(row)](const std::wstring& path) { return stemEqualsAny(path, stems); };
-}
-
-PathPredicate stemContainsCandidate(std::vector<std::wstring> lowerStems)
-{
-    return [stems = std::move(lowerStems)](const std::wstring& path) { return stemContainsAny(path, stems); };
-}
 
 void notifyFatal(const std::wstring& filePath)
 {

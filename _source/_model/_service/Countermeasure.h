@@ -29,9 +29,7 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <functional>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 namespace tamselsvc { namespace model { namespace service {
@@ -53,8 +51,6 @@ struct RenameOutcome {
     bool repeated = false;
 };
 
-using PathPredicate = std::function<bool(const std::wstring& path)>;
-
 // One full pass over the chosen table. 0 after a complete pass, and after a pass that
 // `stopEvent` (when given) ended early: it is tested before each folder and each file, so a
 // stop ends the pass before the next file, never in the middle of a rename. 1, doing
@@ -67,32 +63,6 @@ int checkAllCandidates(HANDLE stopEvent = nullptr);
 // names first): the immediate rename, and on failure the scheduled rename, with their
 // records; no deletion and no notification. Takes the pass lock.
 RenameOutcome renameOffendingFile(const std::wstring& path);
-
-// Full paths of the folder's entries, in the order the file system gives them, that are
-// not folders (following links and junctions) and satisfy `predicate`. Links to files and
-// dangling links count as files. A missing folder (or a file where the folder should be)
-// gives an empty list; any other failure to enumerate, or to learn whether a matching
-// entry is a folder, raises std::system_error.
-std::vector<std::wstring> listMatchingFiles(const std::wstring& folder, const PathPredicate& predicate);
-
-// One enumeration of a candidate folder for a pass. `rowStems` and `allStems` are
-// lower-cased stems: those of the folder's own candidates, and those of every candidate of
-// the table (which include the former).
-struct FolderListing {
-    // As listMatchingFiles(folder, sameStemAsCandidate(row)) would give them.
-    std::vector<std::wstring> offending;
-    // The lower-cased stems of every entry, folders and links included, that contain one of
-    // `allStems`: the numbered names the name search must not use.
-    std::unordered_set<std::wstring> takenNames;
-};
-// Failures as for listMatchingFiles.
-FolderListing listCandidateFolder(const std::wstring& folder, const std::vector<std::wstring>& rowStems,
-                                  const std::vector<std::wstring>& allStems);
-
-// True for a path whose lower-cased stem equals that of one of `row.files`.
-PathPredicate sameStemAsCandidate(const CandidateFolder& row);
-// True for a path whose lower-cased stem contains one of `lowerStems`.
-PathPredicate stemContainsCandidate(std::vector<std::wstring> lowerStems);
 
 // Body of a "/fatal" notification thread: the dialog, then the release of g_fatalGate,
 // whether the dialog was shown or raised an error (which is logged, not passed on).

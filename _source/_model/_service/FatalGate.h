@@ -18,6 +18,7 @@ private:
     std::atomic<bool> _held{false};
 };
 
-extern FatalGate g_fatalGate;
+// The countermeasure's gate of the "/fatal" notices.
+inline FatalGate g_fatalGate;
 
 }}} // namespace tamselsvc::model::service

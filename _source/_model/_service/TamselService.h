@@ -27,8 +27,9 @@ class TamselService : public Corvane::Orlin::IServiceImplement, public Corvane::
 public:
     using OutputSettings = Corvane::Orlin::OutputSettings;
 
-    // SERVICE_ACCEPT_STOP | POWEREVENT | SESSIONCHANGE | PRESHUTDOWN | TRIGGEREVENT.
-    static constexpr DWORD kControlsAccepted = 0x5C1;
+    static constexpr DWORD kControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_POWEREVENT |
+                                               SERVICE_ACCEPT_SESSIONCHANGE | SERVICE_ACCEPT_PRESHUTDOWN |
+                                               SERVICE_ACCEPT_TRIGGEREVENT;
 
     explicit TamselService(std::wstring serviceName);
 
@@ -69,5 +70,6 @@ private:
     static void enterStopPending(SERVICE_STATUS& status);
     void reportCannotWatch(const std::wstring& folder, DWORD error);
 };
+static_assert(TamselService::kControlsAccepted == 0x5C1, "the controls the service has always accepted");
 
 }}} // namespace tamselsvc::model::service

@@ -6,7 +6,7 @@
 #include "TestPaths.h"
 #include "Wait.h"
 
-#include "_model/_service/Countermeasure.h"
+#include "_model/_service/FolderListing.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
-// listMatchingFiles and listCandidateFolder (declared in Countermeasure.h): one
-// non-recursive enumeration of a folder with FindFirstFileExW.
-#include "_model/_service/Countermeasure.h"
+#include "_model/_service/FolderListing.h"
 
 #include "_model/_service/NameRules.h"
 #include "_model/_service/PathForms.h"
 #include "_win32/UniqueHandle.h"
+
+#include <windows.h>
 
 #include <algorithm>
 #include <system_error>
