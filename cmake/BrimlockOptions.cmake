@@ -28,3 +28,10 @@ function(brimlock_gui_program target)
         target_link_options(${target} PRIVATE -municode)
     endif()
 endfunction()
+
+# brimlock_console_program(target): a console program whose entry point is wmain.
+function(brimlock_console_program target)
+    if(NOT MSVC)
+        target_link_options(${target} PRIVATE -municode)
+    endif()
+endfunction()

@@ -32,22 +32,9 @@ using Override = Corvane::Orlin::Ports<CountermeasurePorts>::Override;
 
 namespace {
 
-const std::wstring kRenamedHead = L"The file was renamed as follows.\r\n\r\n";
-const std::wstring kScheduledHead = L"The file will be renamed as follows on restart.\r\n\r\n";
-const std::wstring kDeleteHead = L"The following file will be deleted on restart.\r\n\r\n";
-const std::wstring kErrorCodeHead = L"Error code= ";
-
-std::wstring renamedText(const std::wstring& from, const std::wstring& to)
-{
-    return kRenamedHead + L"\"" + from + L"\" -> \"" + to + L"\"";
-}
 bool startsWith(const std::wstring& text, const std::wstring& head)
 {
     return text.compare(0, head.size(), head) == 0;
-}
-std::wstring scheduledText(const std::wstring& from, const std::wstring& to)
-{
-    return kScheduledHead + L"\"" + from + L"\" -> \"" + to + L"\"";
 }
 // Stand-ins for the rename through a handle and for MoveFileExW, each call noted.
 struct Call {
@@ -452,7 +439,7 @@ TEST_F(Countermeasure, FileInUseIsRecordedAndScheduledOnceAndRenamedAtRestart)
     ASSERT_TRUE(ready && quit);
     ProcessResult holder;
     std::thread holderThread([&] {
-        holder = runProcess(quoteArgument(builtProgram(L"cm_file_holder.exe")) +
+        holder = runProcess(quoteArgument(builtProgram(L"file_holder.exe")) +
                                 L" C:\\Program brimlock-cm-holder-ready brimlock-cm-holder-quit",
                             90000);
     });

@@ -1,6 +1,9 @@
 #pragma once
 // What the countermeasure and watcher tests share: recorders put into the seams of the
-// check (records, notices), the real drive C of the test prefix, and the restart list.
+// check (records, notices); drive C and the restart list come with DriveC.h.
+
+#include "DriveC.h"
+#include "RecordTexts.h"
 
 #include "_model/_service/CountermeasurePorts.h"
 
@@ -78,53 +81,6 @@ public:
     static std::vector<Notice> waitForNotices(size_t count,
                                               std::chrono::milliseconds timeout = std::chrono::seconds(5));
     static void clear();
-};
-
-// Files and folders in C:\ (the prefix's drive C).
-bool createFileWithText(const std::wstring& path, const std::string& text);
-std::string readFileText(const std::wstring& path); // "<missing>" when it cannot be opened
-bool exists(const std::wstring& path);
-bool isDirectory(const std::wstring& path);
-// Removes every file in C:\ whose lower-cased name starts with "program", "quarrow" or
-// "progrxm", and the test folders C:\Program, C:\Programs, C:\Program1 and C:\Program1.exe
-// when empty.
-void cleanDriveC();
-
-// PendingFileRenameOperations (REG_MULTI_SZ under Session Manager): its entries, and
-// whether the value exists at all.
-struct PendingOperations {
-    bool present = false;
-    DWORD type = REG_MULTI_SZ;
-    std::vector<BYTE> raw;
-    std::vector<std::wstring> entries; // every string of the value, empty ones included
-};
-PendingOperations readPendingOperations();
-// Puts the value back as it was (deletes it when it was absent).
-void restorePendingOperations(const PendingOperations& saved);
-// The entries added after `before`, as pairs (source, target), target "" for a deletion.
-std::vector<std::pair<std::wstring, std::wstring>> addedOperations(const PendingOperations& before);
-
-// Runs "wineboot.exe -r", which carries out the pending renames and deletions.
-bool runWinebootRestart();
-
-// The system's message for a code, wide, without its trailing line break.
-std::wstring systemMessageW(DWORD code);
-// The error record of a failed immediate rename, as the tests expect it.
-std::wstring renameErrorText(DWORD code, const std::wstring& from, const std::wstring& to);
-
-// Holds a file open for reading without delete sharing, as a program using it would: it
-// can be neither renamed nor deleted until the object goes.
-class HeldFile {
-public:
-    explicit HeldFile(const std::wstring& path);
-    bool held() const { return _handle != INVALID_HANDLE_VALUE; }
-    void release();
-    ~HeldFile() { release(); }
-    HeldFile(const HeldFile&) = delete;
-    HeldFile& operator=(const HeldFile&) = delete;
-
-private:
-    HANDLE _handle;
 };
 
 } // namespace brimlock_test

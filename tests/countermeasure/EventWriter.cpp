@@ -1,39 +1,26 @@
-// cm_event_writer: writes real records under "brimlock" through the check, for a script
-// that reads Wine's eventlog debug channel (ReportEventW is a stub there that prints each
-// record's text on one line, as a debug string). Prints each expected channel line as
-// "EXPECT <type> L"<text>"", escaped as Wine's debug strings are. Leaves drive C and the
-// restart list as it found them.
+// cm_event_writer: writes real records under "brimlock" through the check, for
+// tests/support/eventlog_channel.sh, which compares what Wine's eventlog channel shows
+// (ReportEventW is a stub there that prints each record) with the lines this program
+// expects. Leaves drive C and the restart list as it found them.
 #include "CountermeasureTesting.h"
+#include "EventlogChannel.h"
 #include "SilentNotices.h"
 #include "TestPaths.h"
 
 #include "_model/_service/Countermeasure.h"
 #include "_model/_service/MessageStrings.h"
 
-#include <cstdio>
-
 using namespace brimlock_test;
 using namespace tamselsvc::model::service;
 
 namespace {
 
-// One record's text as the channel shows it.
-void expect(const char* type, const std::wstring& text)
+// One record under "brimlock": its source is registered for it and deregistered after it.
+void expectAppEvent(WORD eventType, const std::wstring& text)
 {
-    std::string line;
-    for (const wchar_t c : text) {
-        if (c == L'\\') line += "\\\\";
-        else if (c == L'"') line += "\\\"";
-        else if (c == L'\r') line += "\\r";
-        else if (c == L'\n') line += "\\n";
-        else if (c == L'\t') line += "\\t";
-        else if (c < 32 || c > 126) {
-            char hex[8];
-            snprintf(hex, sizeof(hex), "\\%04x", static_cast<unsigned>(c)); // Wine writes no "x"
-            line += hex;
-        } else line += static_cast<char>(c);
-    }
-    printf("EXPECT %s L\"%s\"\n", type, line.c_str());
+    expectSource(L"brimlock");
+    expectReport(eventType, 0, text);
+    expectDeregistered();
 }
 
 } // namespace
@@ -57,10 +44,10 @@ int wmain()
 
     // Renamed at once: a warning record.
     const RenameOutcome renamed = renameOffendingFile(folder + L"\\Program");
-    expect("warn", messageString(102) + L"\"" + folder + L"\\Program\" -> \"" + folder + L"\\Program1\"");
+    expectAppEvent(EVENTLOG_WARNING_TYPE, renamedText(folder + L"\\Program", folder + L"\\Program1"));
     // A folder holds the first number: the next one is used.
     const RenameOutcome pastFolder = renameOffendingFile(folder + L"\\Quarrow");
-    expect("warn", messageString(102) + L"\"" + folder + L"\\Quarrow\" -> \"" + folder + L"\\Quarrow2\"");
+    expectAppEvent(EVENTLOG_WARNING_TYPE, renamedText(folder + L"\\Quarrow", folder + L"\\Quarrow2"));
     // Held open: the error record, names outside the code page and all, then the scheduled
     // rename (Program1 is taken by now).
     RenameOutcome scheduled{};
@@ -69,10 +56,8 @@ int wmain()
         scheduled = renameOffendingFile(japanese);
     }
     const std::wstring japaneseNew = folder + L"\\Program2.\x65E5\x672C";
-    expect("err", L"rename: " + systemMessageW(ERROR_SHARING_VIOLATION) + L": \"" + japanese + L"\", \"" + japaneseNew +
-                      L"\"");
-    expect("warn", messageString(103) + L"\"" + japanese + L"\" -> \"" + japaneseNew + L"\"");
-    fflush(stdout);
+    expectAppEvent(EVENTLOG_ERROR_TYPE, renameErrorText(ERROR_SHARING_VIOLATION, japanese, japaneseNew));
+    expectAppEvent(EVENTLOG_WARNING_TYPE, scheduledText(japanese, japaneseNew));
 
     restorePendingOperations(pending);
     removeTree(folder);

@@ -20,20 +20,6 @@ using namespace brimlock_test;
 
 namespace {
 
-const std::wstring kRenamedHead = L"The file was renamed as follows.\r\n\r\n";
-const std::wstring kScheduledHead = L"The file will be renamed as follows on restart.\r\n\r\n";
-
-std::string renamedRecord(const std::wstring& from, const std::wstring& to)
-{
-    return "warn:eventlog:ReportEventW " + wineDebugString(kRenamedHead + L"\"" + from + L"\" -> \"" + to + L"\"") + "\n";
-}
-
-std::string scheduledRecord(const std::wstring& from, const std::wstring& to)
-{
-    return "warn:eventlog:ReportEventW " + wineDebugString(kScheduledHead + L"\"" + from + L"\" -> \"" + to + L"\"") +
-           "\n";
-}
-
 // Every test leaves drive C and the registry as it found them.
 class EndToEnd : public ::testing::Test {
 protected:
@@ -44,7 +30,7 @@ protected:
                                     L"C:\\Program Files.txt", L"C:\\Program Files1.txt"}) {
             DeleteFileW(name);
         }
-        clearPendingFileRenames();
+        clearPendingOperations();
         EXPECT_TRUE(setServiceSwitch(L"ShouldOutputToDebugView", false));
         EXPECT_TRUE(setServiceSwitch(L"ShouldOutputToEventlog", false));
     }
@@ -142,7 +128,7 @@ TEST_F(EndToEnd, FileHeldOpenIsScheduledAndTheDialogGetsTheExactCommandLine)
         },
         10s));
     EXPECT_EQ(L"\"" + folder + L"\\brimlockdlg.exe\" /restart \"C:\\Program\"", started.at(0));
-    const auto pending = pendingFileRenames();
+    const auto pending = readPendingOperations().entries;
     ASSERT_GE(pending.size(), 2u);
     EXPECT_EQ(L"\\??\\C:\\Program", pending[0]);
     EXPECT_EQ(L"\\??\\C:\\Program1", pending[1]) << "scheduled without replacing: no \"!\" in front";
@@ -193,7 +179,7 @@ TEST_F(EndToEnd, StopDuringTheFirstCheckEndsWithinTwoSeconds)
     // The stop ends the first check before its next file: C:\Program is renamed in full or
     // left as it was, never cut short into a scheduled rename.
     EXPECT_NE(fileExists(L"C:\\Program1"), fileExists(L"C:\\Program"));
-    EXPECT_TRUE(pendingFileRenames().empty());
+    EXPECT_TRUE(readPendingOperations().entries.empty());
 }
 
 TEST_F(EndToEnd, SwitchesTurnOnDiagnosticLinesAndTheServicesOwnRecords)

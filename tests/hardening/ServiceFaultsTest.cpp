@@ -26,21 +26,6 @@ using namespace brimlock_test;
 
 namespace {
 
-std::string recordLine(const std::wstring& head, const std::wstring& from, const std::wstring& to)
-{
-    return "warn:eventlog:ReportEventW " + wineDebugString(head + L"\"" + from + L"\" -> \"" + to + L"\"") + "\n";
-}
-
-std::string renamedRecord(const std::wstring& from, const std::wstring& to)
-{
-    return recordLine(L"The file was renamed as follows.\r\n\r\n", from, to);
-}
-
-std::string scheduledRecord(const std::wstring& from, const std::wstring& to)
-{
-    return recordLine(L"The file will be renamed as follows on restart.\r\n\r\n", from, to);
-}
-
 const char kWatcherRecord[] = "ReportEventW L\"Error ReadDirectoryChangesW (%d)\\n\"";
 
 std::string listing(const std::wstring& pattern)
@@ -55,18 +40,6 @@ std::string listing(const std::wstring& pattern)
         FindClose(find);
     }
     return names;
-}
-
-// The system's message for a code, without its trailing line break.
-std::wstring systemMessage(DWORD code)
-{
-    wchar_t text[512] = L"";
-    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
-                                  512, nullptr);
-    while (length > 0 && (text[length - 1] == L'\n' || text[length - 1] == L'\r')) {
-        --length;
-    }
-    return std::wstring(text, length);
 }
 
 // The command lines of the dialogs that the stand-in program showed.
@@ -100,7 +73,7 @@ protected:
             } while (FindNextFileW(find, &data));
             FindClose(find);
         }
-        clearPendingFileRenames();
+        clearPendingOperations();
         EXPECT_TRUE(setServiceSwitch(L"ShouldOutputToEventlog", false));
         EXPECT_TRUE(setServiceSwitch(L"ShouldOutputToDebugView", false));
     }
@@ -229,7 +202,7 @@ TEST_F(ServiceFaults, MissingDialogProgramLeavesTheServiceRunningAndTheRestartSc
 
     startService(installed);
     EXPECT_TRUE(log.waitFor(scheduledRecord(L"C:\\Program", L"C:\\Program1"), 10000)) << log.fresh();
-    const auto pending = pendingFileRenames();
+    const auto pending = readPendingOperations().entries;
     ASSERT_GE(pending.size(), 2u);
     EXPECT_EQ(L"\\??\\C:\\Program", pending[0]);
     EXPECT_EQ(L"\\??\\C:\\Program1", pending[1]);
@@ -275,8 +248,7 @@ TEST_F(ServiceFaults, ReadOnlyFileIsRenamedAndAHeldFileUnderABusyRootIsRecordedO
     ASSERT_NE(INVALID_HANDLE_VALUE, held) << GetLastError();
     const std::string scheduled = scheduledRecord(L"C:\\Program", L"C:\\Program2");
     const std::string errorRecord =
-        "err:eventlog:ReportEventW " +
-        wineDebugString(L"rename: " + systemMessage(ERROR_SHARING_VIOLATION) + L": \"C:\\Program\", \"C:\\Program2\"");
+        channelLine(EVENTLOG_ERROR_TYPE, renameErrorText(ERROR_SHARING_VIOLATION, L"C:\\Program", L"C:\\Program2"));
     EXPECT_TRUE(log.waitFor(scheduled, 10000)) << log.fresh();
     listener.clear();
     for (int i = 0; i < 40; ++i) {
@@ -297,7 +269,7 @@ TEST_F(ServiceFaults, ReadOnlyFileIsRenamedAndAHeldFileUnderABusyRootIsRecordedO
     EXPECT_GE(passes, 5u) << "the busy root made passes";
     EXPECT_EQ(1u, log.count(scheduled)) << log.fresh();
     EXPECT_EQ(1u, log.count(errorRecord)) << log.fresh();
-    const std::vector<std::wstring> pending = pendingFileRenames();
+    const std::vector<std::wstring> pending = readPendingOperations().entries;
     EXPECT_EQ(1, std::count(pending.begin(), pending.end(), L"\\??\\C:\\Program")) << "one pending entry";
     EXPECT_EQ(1u, countContaining(standInCommandLines(), L" /restart \"C:\\Program\"")) << "one notice";
     EXPECT_TRUE(fileExists(L"C:\\Program")) << "held open, it stays";
@@ -409,11 +381,10 @@ TEST_F(ServiceFaults, DeniedRenameIsScheduledAndDeniedSchedulingGivesOneFatalNot
 
     startService(installed);
     const std::string errorRecord =
-        "err:eventlog:ReportEventW " +
-        wineDebugString(L"rename: " + systemMessage(ERROR_ACCESS_DENIED) + L": \"C:\\Program\", \"C:\\Program1\"");
+        channelLine(EVENTLOG_ERROR_TYPE, renameErrorText(ERROR_ACCESS_DENIED, L"C:\\Program", L"C:\\Program1"));
     EXPECT_TRUE(log.waitFor(errorRecord, 10000)) << log.fresh();
     EXPECT_TRUE(log.waitFor(scheduledRecord(L"C:\\Program", L"C:\\Program1"), 5000)) << log.fresh();
-    const auto pending = pendingFileRenames();
+    const auto pending = readPendingOperations().entries;
     ASSERT_GE(pending.size(), 2u);
     EXPECT_EQ(L"\\??\\C:\\Program1", pending[1]);
     EXPECT_TRUE(waitUntil([] { return countContaining(standInCommandLines(), L" /restart \"C:\\Program\"") == 1; },

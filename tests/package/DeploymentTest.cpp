@@ -7,6 +7,7 @@
 #include "FileVersion.h"
 #include "MessageBoxProbe.h"
 #include "PolicyTemplate.h"
+#include "Registry.h"
 #include "ServiceEntry.h"
 #include "ServiceInstall.h"
 #include "TestPaths.h"
@@ -38,17 +39,6 @@ constexpr wchar_t kEventSourceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\Eve
 // the uninstall must leave it.
 constexpr wchar_t kNeighbourKey[] = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\brimlockx";
 
-// A Unix path of the build tree as Windows sees it: drive Z: is the Unix root.
-std::wstring windowsPathOf(std::wstring unixPath)
-{
-    for (auto& c : unixPath) {
-        if (c == L'/') {
-            c = L'\\';
-        }
-    }
-    return L"Z:" + unixPath;
-}
-
 std::wstring sourcePath(const std::wstring& relative)
 {
     return windowsPathOf(environmentVariable(L"BRIMLOCK_SOURCE_DIR")) + L"\\" + relative;
@@ -65,78 +55,6 @@ bool folderExists(const std::wstring& path)
 bool runningUnderWine()
 {
     return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
-std::string renamedRecord(const std::wstring& from, const std::wstring& to)
-{
-    return "warn:eventlog:ReportEventW " +
-           wineDebugString(L"The file was renamed as follows.\r\n\r\n\"" + from + L"\" -> \"" + to + L"\"");
-}
-
-struct RegistryValue {
-    LSTATUS error = ERROR_FILE_NOT_FOUND;
-    DWORD type = REG_NONE;
-    std::wstring text;  // REG_SZ and REG_EXPAND_SZ
-    DWORD number = 0;   // REG_DWORD
-};
-
-// One value under HKEY_LOCAL_MACHINE, in the native view.
-RegistryValue readMachineValue(const wchar_t* key, const wchar_t* name)
-{
-    RegistryValue value;
-    HKEY handle;
-    value.error = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &handle);
-    if (value.error != ERROR_SUCCESS) {
-        return value;
-    }
-    std::vector<BYTE> data(4096);
-    DWORD size = static_cast<DWORD>(data.size());
-    value.error = RegQueryValueExW(handle, name, nullptr, &value.type, data.data(), &size);
-    RegCloseKey(handle);
-    if (value.error == ERROR_SUCCESS) {
-        if (value.type == REG_SZ || value.type == REG_EXPAND_SZ) {
-            value.text.assign(reinterpret_cast<const wchar_t*>(data.data()), size / sizeof(wchar_t));
-            while (!value.text.empty() && value.text.back() == L'\0') {
-                value.text.pop_back();
-            }
-        } else if (value.type == REG_DWORD && size == sizeof(DWORD)) {
-            value.number = *reinterpret_cast<const DWORD*>(data.data());
-        }
-    }
-    return value;
-}
-
-bool machineKeyExists(const wchar_t* key)
-{
-    HKEY handle;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &handle) != ERROR_SUCCESS) {
-        return false;
-    }
-    RegCloseKey(handle);
-    return true;
-}
-
-// Writes a REG_DWORD under HKEY_LOCAL_MACHINE in the native view, as Group Policy does.
-bool writeMachineDword(const std::wstring& key, const std::wstring& name, DWORD number)
-{
-    HKEY handle;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr,
-                        &handle, nullptr) != ERROR_SUCCESS) {
-        return false;
-    }
-    const bool ok = RegSetValueExW(handle, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
-                                   sizeof number) == ERROR_SUCCESS;
-    RegCloseKey(handle);
-    return ok;
-}
-
-void deleteMachineValue(const std::wstring& key, const std::wstring& name)
-{
-    HKEY handle;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &handle) == ERROR_SUCCESS) {
-        RegDeleteValueW(handle, name.c_str());
-        RegCloseKey(handle);
-    }
 }
 
 // The products installed under the package's upgrade code, with their versions.
@@ -401,7 +319,7 @@ TEST_F(Deployment, MsiInstallUpgradeRefusedDowngradeRepairVerifyAndUninstall)
     ASSERT_TRUE(fileExists(package)) << toUtf8(package);
     ASSERT_TRUE(fileExists(nextPackage)) << toUtf8(nextPackage);
     ASSERT_NE(version, nextVersion);
-    ASSERT_TRUE(writeMachineDword(kNeighbourKey, L"TypesSupported", 7));
+    ASSERT_EQ(ERROR_SUCCESS, setMachineDword(kNeighbourKey, L"TypesSupported", 7));
 
     // Version N, silently.
     ProcessResult install = msiexec(L"/i " + quoteArgument(package), L"install.log");
@@ -630,8 +548,8 @@ TEST_F(Deployment, GroupPolicyTemplateTurnsEachSwitchOnAndOff)
 
         for (const bool enabled : {true, false}) {
             SCOPED_TRACE(enabled ? "enabled" : "disabled");
-            ASSERT_TRUE(writeMachineDword(policy.key, policy.valueName,
-                                          enabled ? policy.enabledValue : policy.disabledValue));
+            ASSERT_EQ(ERROR_SUCCESS, setMachineDword(policy.key, policy.valueName,
+                                                     enabled ? policy.enabledValue : policy.disabledValue));
             listener.clear();
             log.mark();
             ASSERT_TRUE(installed.scm().start()) << "StartService failed with " << GetLastError();

@@ -8,6 +8,7 @@
 #include "ConfigKey.h"
 #include "CountermeasureTesting.h"
 #include "HostShell.h"
+#include "RegistrationsTesting.h"
 #include "TestPaths.h"
 #include "TestProcess.h"
 #include "Wait.h"
@@ -41,63 +42,14 @@ namespace svc = tamselsvc::model::service;
 
 namespace {
 
-const std::wstring kRoot = L"C:\\brimlock-reg";
-constexpr wchar_t kRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+const std::wstring kRoot = brimlock_test::kRegistrationsRoot;
+using brimlock_test::RunValue;
+using brimlock_test::TestFolder;
 
 const std::wstring kFindingHead = L"A program is registered with an unquoted path that contains spaces.\r\n\r\n";
 const std::wstring kFileHead = L"A file exists that Windows would start in place of a registered program.\r\n\r\n";
 const std::wstring kSummaryHead = L"Program registrations were checked for unquoted paths with spaces.\r\n\r\n";
 const std::wstring kUsersCanCreate = L" (ordinary users can create files in this folder)";
-
-// A folder of the test's own on drive C, removed with everything in it when the case ends.
-struct TestFolder {
-    TestFolder()
-    {
-        brimlock_test::removeTree(kRoot);
-        CreateDirectoryW(kRoot.c_str(), nullptr);
-    }
-    ~TestFolder() { brimlock_test::removeTree(kRoot); }
-};
-
-// A value of HKLM's Run key in one view, deleted again when the object goes.
-class RunValue {
-public:
-    RunValue(std::wstring name, REGSAM view) : _name(std::move(name)), _view(view) { remove(); }
-    ~RunValue() { remove(); }
-    LSTATUS set(const std::wstring& text) const
-    {
-        Corvane::Orlin::UniqueRegKey key;
-        const LSTATUS opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE | _view, key.put());
-        return opened != ERROR_SUCCESS ? opened
-                                       : RegSetValueExW(key.get(), _name.c_str(), 0, REG_SZ,
-                                                        reinterpret_cast<const BYTE*>(text.c_str()),
-                                                        static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-    }
-    std::wstring get() const
-    {
-        Corvane::Orlin::UniqueRegKey key;
-        wchar_t text[512] = {};
-        DWORD size = sizeof(text) - sizeof(wchar_t);
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_QUERY_VALUE | _view, key.put()) == ERROR_SUCCESS) {
-            RegQueryValueExW(key.get(), _name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size);
-        }
-        return text;
-    }
-
-private:
-    void remove() const
-    {
-        for (REGSAM view : {REGSAM(KEY_WOW64_64KEY), REGSAM(KEY_WOW64_32KEY)}) {
-            Corvane::Orlin::UniqueRegKey key;
-            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE | view, key.put()) == ERROR_SUCCESS) {
-                RegDeleteValueW(key.get(), _name.c_str());
-            }
-        }
-    }
-
-    std::wstring _name;
-    REGSAM _view;
-};
 
 bool plant(const std::wstring& program, const std::wstring& path)
 {

@@ -2,11 +2,10 @@
 // eventlog channel (the prefix's boot log): services made with "sc create" and an unquoted
 // binPath, a Run value, a file planted in front of one, a service made while it runs; and
 // with the switch off, no record at all.
+#include "RegistrationsTesting.h"
 #include "ServiceInstall.h"
 #include "TestPaths.h"
 #include "Wait.h"
-
-#include "_win32/UniqueHandle.h"
 
 #include <gtest/gtest.h>
 
@@ -16,8 +15,7 @@ using namespace brimlock_test;
 
 namespace {
 
-constexpr wchar_t kRoot[] = L"C:\\brimlock-reg";
-constexpr wchar_t kRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+const std::wstring kRoot = kRegistrationsRoot;
 constexpr wchar_t kRunValue[] = L"brimlock-reg-run";
 constexpr wchar_t kSwitch[] = L"ShouldReportUnquotedPaths";
 
@@ -37,30 +35,16 @@ std::string findingStart(const std::wstring& name, const std::wstring& place, co
 
 const std::wstring kServices = L"HKLM\\SYSTEM\\CurrentControlSet\\Services\\";
 
-void setRunValue(const std::wstring& text)
-{
-    Corvane::Orlin::UniqueRegKey key;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, key.put()));
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key.get(), kRunValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                                            static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))));
-}
-
-// What the case makes, removed before and after it.
-void cleanUp()
-{
-    runSc(L"delete brimlock-unq");
-    runSc(L"delete brimlock-unq-later");
-    Corvane::Orlin::UniqueRegKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, key.put()) == ERROR_SUCCESS) {
-        RegDeleteValueW(key.get(), kRunValue);
-    }
-    removeTree(kRoot);
-    setServiceSwitch(kSwitch, false);
-}
-
+// What the case makes besides the folder and the Run value, removed before and after it.
 struct CleanUp {
     CleanUp() { cleanUp(); }
     ~CleanUp() { cleanUp(); }
+    static void cleanUp()
+    {
+        runSc(L"delete brimlock-unq");
+        runSc(L"delete brimlock-unq-later");
+        setServiceSwitch(kSwitch, false);
+    }
 };
 
 } // namespace
@@ -68,11 +52,12 @@ struct CleanUp {
 TEST(UnquotedPathReportService, RecordsOnTheEventlogChannelOnlyWithTheSwitch)
 {
     CleanUp cleanUpAround;
-    ASSERT_TRUE(CreateDirectoryW(kRoot, nullptr));
-    const std::wstring planted = std::wstring(kRoot) + L"\\Unq.exe";
+    TestFolder folder;
+    const RunValue run(kRunValue);
+    const std::wstring planted = kRoot + L"\\Unq.exe";
     ASSERT_TRUE(createFile(planted));
     ASSERT_EQ(0u, runSc(L"create brimlock-unq binPath= \"C:\\brimlock-reg\\Unq Svc\\svc.exe -k x\" type= own start= demand"));
-    setRunValue(L"C:\\brimlock-reg\\Run Dir\\r.exe /startup");
+    ASSERT_EQ(ERROR_SUCCESS, run.set(L"C:\\brimlock-reg\\Run Dir\\r.exe /startup"));
     InstalledService installed;
     ASSERT_TRUE(installed.ok()) << installed.error();
     BootLog log;
@@ -118,7 +103,7 @@ TEST(UnquotedPathReportService, RecordsOnTheEventlogChannelOnlyWithTheSwitch)
 
     // Nothing outside the candidate table is renamed, and a stop is not held up.
     EXPECT_TRUE(fileExists(planted));
-    EXPECT_FALSE(fileExists(std::wstring(kRoot) + L"\\Unq1.exe"));
+    EXPECT_FALSE(fileExists(kRoot + L"\\Unq1.exe"));
     const DWORD stopAt = GetTickCount();
     ASSERT_TRUE(installed.scm().stop());
     EXPECT_TRUE(installed.scm().waitForState(SERVICE_STOPPED, 15000));

@@ -73,6 +73,16 @@ std::wstring environmentVariable(const wchar_t* name)
     return value;
 }
 
+std::wstring windowsPathOf(std::wstring hostPath)
+{
+    for (auto& c : hostPath) {
+        if (c == L'/') {
+            c = L'\\';
+        }
+    }
+    return L"Z:" + hostPath;
+}
+
 bool isWow64()
 {
     BOOL wow64 = FALSE;

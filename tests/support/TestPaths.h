@@ -14,6 +14,9 @@ std::wstring makeTempDirectory(const std::wstring& hint);
 // Removes a file or a folder with everything in it; links are removed, never followed.
 void removeTree(const std::wstring& path);
 std::wstring environmentVariable(const wchar_t* name);
+// A host path (of the build tree, of the Wine root) as Windows sees it: drive Z: is the
+// host's root.
+std::wstring windowsPathOf(std::wstring hostPath);
 bool isWow64();
 
 } // namespace brimlock_test

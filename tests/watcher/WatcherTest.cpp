@@ -2,6 +2,7 @@
 // check, what a failed read records, and that a stop ends every watcher in bounded time.
 #include "CountermeasureTesting.h"
 #include "EventLogSeams.h"
+#include "Registry.h"
 #include "DbwinListener.h"
 #include "TestPaths.h"
 #include "Wait.h"
@@ -29,7 +30,6 @@ using namespace brimlock_test;
 using namespace tamselsvc::model::service;
 using Corvane::Orlin::OutputSettings;
 using Corvane::Orlin::UniqueHandle;
-using Corvane::Orlin::UniqueRegKey;
 using WatcherOverride = Corvane::Orlin::Ports<WatcherPorts>::Override;
 
 namespace {
@@ -73,35 +73,13 @@ void resetChecks()
 // Switches the service's own records on for this process (registry, then a fresh read).
 class EventlogSwitch {
 public:
-    EventlogSwitch()
-    {
-        RegCreateKeyExW(HKEY_LOCAL_MACHINE, Corvane::Orlin::kConfigKey, 0, nullptr, 0,
-                        KEY_SET_VALUE | KEY_QUERY_VALUE | KEY_WOW64_64KEY, nullptr, _key.put(), nullptr);
-        DWORD size = sizeof(_old);
-        _hadOld = RegQueryValueExW(_key.get(), Corvane::Orlin::kShouldOutputToEventlog, nullptr, nullptr,
-                                   reinterpret_cast<BYTE*>(&_old), &size) == ERROR_SUCCESS;
-        const DWORD on = 1;
-        _set = RegSetValueExW(_key.get(), Corvane::Orlin::kShouldOutputToEventlog, 0, REG_DWORD,
-                              reinterpret_cast<const BYTE*>(&on), sizeof(on)) == ERROR_SUCCESS;
-        Corvane::Orlin::ResetConfigurationCacheForTesting();
-    }
-    ~EventlogSwitch()
-    {
-        if (_hadOld) {
-            RegSetValueExW(_key.get(), Corvane::Orlin::kShouldOutputToEventlog, 0, REG_DWORD,
-                           reinterpret_cast<const BYTE*>(&_old), sizeof(_old));
-        } else {
-            RegDeleteValueW(_key.get(), Corvane::Orlin::kShouldOutputToEventlog);
-        }
-        Corvane::Orlin::ResetConfigurationCacheForTesting();
-    }
+    EventlogSwitch() : _set(_value.setDword(1) == ERROR_SUCCESS) { Corvane::Orlin::ResetConfigurationCacheForTesting(); }
+    ~EventlogSwitch() { Corvane::Orlin::ResetConfigurationCacheForTesting(); }
     bool set() const { return _set; }
 
 private:
-    UniqueRegKey _key;
-    DWORD _old = 0;
-    bool _hadOld = false;
-    bool _set = false;
+    MachineValueOverride _value{Corvane::Orlin::kConfigKey, Corvane::Orlin::kShouldOutputToEventlog};
+    bool _set;
 };
 
 // watchCandidateFolders on a thread of its own, stopped and joined with a bound.

@@ -301,7 +301,7 @@ bool runBurst(const Burst& burst, bool fromHost, const DbwinListener& listener, 
     // Clean up for the next burst and let the passes of the deletions settle.
     deleteMatching(L"C:\\Program*.b*");
     deleteMatching(L"C:\\stress_*.dat");
-    clearPendingFileRenames();
+    clearPendingOperations();
     endProcesses(L"brimlockdlg.exe");
     Sleep(2500);
     return lastRename > 0 && renamedOk == burst.offending() && otherOk == others;
@@ -495,7 +495,7 @@ bool runCountermeasuresAndLaunches(InstalledService& installed, int countermeasu
     }
     installed.scm().stop();
     installed.scm().waitForState(SERVICE_STOPPED, kHangMs);
-    clearPendingFileRenames();
+    clearPendingOperations();
     DeleteFileW((productFolder() + L"\\release").c_str());
     collectLaunches(&fatal, &other);
     return ok;

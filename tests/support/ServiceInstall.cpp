@@ -1,6 +1,7 @@
 #include "ServiceInstall.h"
 
 #include "MessageBoxProbe.h"
+#include "Registry.h"
 #include "TestPaths.h"
 #include "TestProcess.h"
 #include "Wait.h"
@@ -14,10 +15,6 @@
 
 namespace brimlock_test {
 
-namespace {
-constexpr wchar_t kSessionManager[] = L"System\\CurrentControlSet\\Control\\Session Manager";
-} // namespace
-
 std::wstring makerFolder()
 {
     return isWow64() ? L"C:\\Program Files (x86)\\Corvane" : L"C:\\Program Files\\Corvane";
@@ -30,14 +27,8 @@ std::wstring productFolder()
 
 BootLog::BootLog()
 {
-    // BRIMLOCK_WINE_ROOT and BRIMLOCK_WINEARCH are Unix-side names; Z: is the Unix root.
-    std::wstring root = environmentVariable(L"BRIMLOCK_WINE_ROOT");
-    for (auto& c : root) {
-        if (c == L'/') {
-            c = L'\\';
-        }
-    }
-    _path = L"Z:" + root + L"\\" + environmentVariable(L"BRIMLOCK_WINEARCH") + L".boot.log";
+    _path = windowsPathOf(environmentVariable(L"BRIMLOCK_WINE_ROOT") + L"/" + environmentVariable(L"BRIMLOCK_WINEARCH") +
+                          L".boot.log");
     mark();
 }
 
@@ -75,29 +66,6 @@ size_t BootLog::count(const std::string& fragment) const
         ++n;
     }
     return n;
-}
-
-std::string wineDebugString(const std::wstring& text)
-{
-    std::string out = "L\"";
-    for (wchar_t c : text) {
-        switch (c) {
-        case L'\n': out += "\\n"; break;
-        case L'\r': out += "\\r"; break;
-        case L'\t': out += "\\t"; break;
-        case L'"': out += "\\\""; break;
-        case L'\\': out += "\\\\"; break;
-        default:
-            if (c >= L' ' && c < 127) {
-                out += static_cast<char>(c);
-            } else {
-                char hex[8];
-                std::snprintf(hex, sizeof hex, "\\%04x", static_cast<unsigned>(c));
-                out += hex;
-            }
-        }
-    }
-    return out + "\"";
 }
 
 DWORD runSc(const std::wstring& arguments, std::string* output)
@@ -156,78 +124,14 @@ void endProcesses(const std::wstring& imageName)
     }
 }
 
-std::vector<std::wstring> pendingFileRenames()
-{
-    std::vector<std::wstring> entries;
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
-        return entries;
-    }
-    DWORD size = 0;
-    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS &&
-        size) {
-        std::wstring data(size / sizeof(wchar_t) + 1, L'\0');
-        RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, reinterpret_cast<BYTE*>(&data[0]),
-                         &size);
-        for (size_t at = 0; at < data.size();) {
-            const size_t end = data.find(L'\0', at);
-            if (end == std::wstring::npos) {
-                break;
-            }
-            entries.push_back(data.substr(at, end - at));
-            at = end + 1;
-        }
-        while (!entries.empty() && entries.back().empty()) {
-            entries.pop_back();
-        }
-    }
-    RegCloseKey(key);
-    return entries;
-}
-
-void clearPendingFileRenames()
-{
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-        RegDeleteValueW(key, L"PendingFileRenameOperations");
-        RegCloseKey(key);
-    }
-}
-
-bool fileExists(const std::wstring& path)
-{
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool createFile(const std::wstring& path)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    DWORD written;
-    WriteFile(file, "x", 1, &written, nullptr);
-    CloseHandle(file);
-    return true;
-}
-
 bool setServiceSwitch(const wchar_t* name, bool on)
 {
-    HKEY key;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Corvane\\Tamsel", 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY,
-                        nullptr, &key, nullptr) != ERROR_SUCCESS) {
-        return false;
-    }
-    bool ok = true;
+    constexpr wchar_t kConfigKey[] = L"SOFTWARE\\Corvane\\Tamsel";
     if (on) {
-        const DWORD one = 1;
-        ok = RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4) == ERROR_SUCCESS;
-    } else {
-        RegDeleteValueW(key, name); // absent already is as good
+        return setMachineDword(kConfigKey, name, 1) == ERROR_SUCCESS;
     }
-    RegCloseKey(key);
-    return ok;
+    const LSTATUS deleted = deleteMachineValue(kConfigKey, name);
+    return deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND; // absent already is as good
 }
 
 void waitBeforeStop(DWORD waitMs, bool plant)

@@ -10,6 +10,8 @@
 // at a folder under the build's Wine root (with /bin/ln, which Wine starts as a host
 // program). Tests that use this share the prefix's program folder: RESOURCE_LOCK progfiles.
 
+#include "Registry.h"
+
 #include <windows.h>
 
 #include <string>
@@ -18,7 +20,7 @@ namespace brimlock_test {
 
 class ProgramFilesOverride {
 public:
-    ProgramFilesOverride();
+    ProgramFilesOverride() = default;
     ~ProgramFilesOverride();
     ProgramFilesOverride(const ProgramFilesOverride&) = delete;
     ProgramFilesOverride& operator=(const ProgramFilesOverride&) = delete;
@@ -34,9 +36,8 @@ public:
     std::wstring driveFolderHostPath() const;
 
 private:
-    bool _hadValue = false;
-    std::wstring _savedValue;
-    bool _changedValue = false;
+    MachineValueOverride _programFilesX86{L"Software\\Microsoft\\Windows\\CurrentVersion", L"ProgramFilesDir (x86)",
+                                          KEY_WOW64_32KEY};
     bool _mapped = false;
 };
 

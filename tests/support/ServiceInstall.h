@@ -3,6 +3,8 @@
 // this Windows, the service entry "tamselsvc" made with sc.exe, and what its run leaves
 // (renamed files, pending operations, dialogs) cleaned up afterwards.
 
+#include "DriveC.h"
+#include "RecordTexts.h"
 #include "TestService.h"
 
 #include <windows.h>
@@ -35,10 +37,6 @@ private:
     unsigned long long _offset = 0;
 };
 
-// How Wine's debug channel prints a wide string (debugstr_w): L"..." with \\, \", \r, \n,
-// \t escaped and other characters outside printable ASCII as \xxxx.
-std::string wineDebugString(const std::wstring& text);
-
 // Installs the programs (`dialogProgram`: the built file to install as brimlockdlg.exe)
 // and creates the entry with `sc create`. Deletes the entry and the folder when it goes.
 class InstalledService {
@@ -61,16 +59,9 @@ DWORD runSc(const std::wstring& arguments, std::string* output = nullptr);
 // Ends every process of that image name (dialogs left open by a test).
 void endProcesses(const std::wstring& imageName);
 
-// Removes the value PendingFileRenameOperations written by the service's scheduling.
-void clearPendingFileRenames();
-std::vector<std::wstring> pendingFileRenames();
-
-bool fileExists(const std::wstring& path);
-bool createFile(const std::wstring& path);
-
 // Sets the service's switch `name` (HKLM\SOFTWARE\Corvane\Tamsel, 64-bit view) to the
 // DWORD 1, or deletes it. The service reads its switches once, when it starts. False when
-// the key cannot be opened or the value not written.
+// the value cannot be written or deleted.
 bool setServiceSwitch(const wchar_t* name, bool on);
 
 // The wait between RUNNING and a stop at a random moment: `waitMs` in all; with `plant`,
