@@ -184,11 +184,9 @@ TEST_F(Countermeasure, ProgramBecomesProgram1WithOneRecordAndANormalNoticeAndDec
     EXPECT_EQ("payload", readFileText(L"C:\\Program1"));
     EXPECT_EQ("decoy", readFileText(L"C:\\Progrxm"));
     EXPECT_EQ("decoy exe", readFileText(L"C:\\Progrxm.exe"));
-    const std::vector<Record> records = RecordSink::take();
-    ASSERT_EQ(1u, records.size());
-    EXPECT_EQ(L"The file was renamed as follows.\r\n\r\n\"C:\\Program\" -> \"C:\\Program1\"", records[0].text);
-    EXPECT_EQ(WORD(EVENTLOG_WARNING_TYPE), records[0].type);
-    EXPECT_EQ(0u, records[0].id);
+    EXPECT_EQ((std::vector<Record>{{L"The file was renamed as follows.\r\n\r\n\"C:\\Program\" -> \"C:\\Program1\"",
+                                    EVENTLOG_WARNING_TYPE, 0}}),
+              RecordSink::take());
 
     const std::vector<Notice> notices = NoticeRecorder::waitForNotices(1);
     ASSERT_EQ(1u, notices.size());
@@ -241,9 +239,7 @@ TEST_F(Countermeasure, CaseAndExtensionAreKeptAndNumbersTakenByAnyExtensionAreSk
     ASSERT_TRUE(createFileWithText(L"C:\\PROGRAM.EXE", "exe"));
     ASSERT_EQ(0, checkAllCandidates());
     EXPECT_EQ("exe", readFileText(L"C:\\PROGRAM1.EXE"));
-    std::vector<Record> records = RecordSink::take();
-    ASSERT_EQ(1u, records.size());
-    EXPECT_EQ(renamedText(L"C:\\PROGRAM.EXE", L"C:\\PROGRAM1.EXE"), records[0].text);
+    EXPECT_EQ(std::vector<std::wstring>{renamedText(L"C:\\PROGRAM.EXE", L"C:\\PROGRAM1.EXE")}, RecordSink::takeTexts());
     cleanDriveC();
 
     ASSERT_TRUE(createFileWithText(L"C:\\program1.txt", "taken"));
@@ -252,9 +248,7 @@ TEST_F(Countermeasure, CaseAndExtensionAreKeptAndNumbersTakenByAnyExtensionAreSk
     EXPECT_EQ("mine", readFileText(L"C:\\Program2"));
     EXPECT_EQ("taken", readFileText(L"C:\\program1.txt"));
     EXPECT_FALSE(exists(L"C:\\Program"));
-    records = RecordSink::take();
-    ASSERT_EQ(1u, records.size());
-    EXPECT_EQ(renamedText(L"C:\\Program", L"C:\\Program2"), records[0].text);
+    EXPECT_EQ(std::vector<std::wstring>{renamedText(L"C:\\Program", L"C:\\Program2")}, RecordSink::takeTexts());
 }
 
 // A planted file is renamed at once while any numbered name is free, whatever holds the
@@ -278,9 +272,7 @@ TEST_F(Countermeasure, OccupiedNumbersNeverStopTheRenameAndNothingIsReplaced)
     ASSERT_EQ(2u, seen.size()) << "the folder's number is never tried";
     EXPECT_EQ(L"\\??\\C:\\Program2", seen[0].to);
     EXPECT_EQ(L"\\??\\C:\\Program3", seen[1].to);
-    std::vector<Record> records = RecordSink::take();
-    ASSERT_EQ(1u, records.size());
-    EXPECT_EQ(renamedText(L"C:\\Program", L"C:\\Program3"), records[0].text);
+    EXPECT_EQ(std::vector<std::wstring>{renamedText(L"C:\\Program", L"C:\\Program3")}, RecordSink::takeTexts());
     EXPECT_TRUE(addedOperations(_pendingBefore).empty());
     EXPECT_EQ(1u, NoticeRecorder::waitForNotices(1).size());
 
@@ -303,9 +295,7 @@ TEST_F(Countermeasure, OccupiedNumbersNeverStopTheRenameAndNothingIsReplaced)
     EXPECT_EQ(L"\\\\?\\C:\\Program.dat", seen[1].from) << "the entry as listed";
     EXPECT_EQ(L"\\\\?\\C:\\Program4.dat", seen[1].to);
     EXPECT_EQ(0u, seen[1].flags & DWORD(MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT));
-    records = RecordSink::take();
-    ASSERT_EQ(1u, records.size());
-    EXPECT_EQ(renamedText(L"C:\\Program.dat", L"C:\\Program4.dat"), records[0].text);
+    EXPECT_EQ(std::vector<std::wstring>{renamedText(L"C:\\Program.dat", L"C:\\Program4.dat")}, RecordSink::takeTexts());
 }
 
 TEST_F(Countermeasure, FoldersAndOtherStemsAreLeftAloneAlsoWhenAFileBecomesAFolder)
@@ -402,10 +392,10 @@ TEST_F(Countermeasure, NoFreeNameSchedulesTheDeletionOnceAndRestartRemovesTheFil
         ASSERT_EQ(0, checkAllCandidates());
     }
 
-    const std::vector<Record> records = RecordSink::take();
-    ASSERT_EQ(1u, records.size()) << "recorded once, however many passes find it";
-    EXPECT_EQ(L"The following file will be deleted on restart.\r\n\r\n\"C:\\Program\"", records[0].text);
-    EXPECT_EQ(WORD(EVENTLOG_WARNING_TYPE), records[0].type);
+    EXPECT_EQ((std::vector<Record>{{L"The following file will be deleted on restart.\r\n\r\n\"C:\\Program\"",
+                                    EVENTLOG_WARNING_TYPE, 0}}),
+              RecordSink::take())
+        << "recorded once, however many passes find it";
     const auto added = addedOperations(_pendingBefore);
     ASSERT_EQ(1u, added.size()) << "one identical deletion entry at most";
     EXPECT_EQ(L"\\??\\C:\\Program", added[0].first);
@@ -453,14 +443,12 @@ TEST_F(Countermeasure, FileInUseIsRecordedAndScheduledOnceAndRenamedAtRestart)
     for (int pass = 1; pass <= 3; ++pass) {
         ASSERT_EQ(0, checkAllCandidates());
     }
-    std::vector<Record> records = RecordSink::take();
-    ASSERT_EQ(2u, records.size()) << "once, not once per pass";
-    EXPECT_EQ(renameErrorText(ERROR_SHARING_VIOLATION, L"C:\\Program", L"C:\\Program1"), records[0].text);
-    EXPECT_EQ(WORD(EVENTLOG_ERROR_TYPE), records[0].type);
-    EXPECT_EQ(0u, records[0].id);
-    EXPECT_EQ(L"The file will be renamed as follows on restart.\r\n\r\n\"C:\\Program\" -> \"C:\\Program1\"",
-              records[1].text);
-    EXPECT_EQ(WORD(EVENTLOG_WARNING_TYPE), records[1].type);
+    EXPECT_EQ((std::vector<Record>{
+                  {renameErrorText(ERROR_SHARING_VIOLATION, L"C:\\Program", L"C:\\Program1"), EVENTLOG_ERROR_TYPE, 0},
+                  {L"The file will be renamed as follows on restart.\r\n\r\n\"C:\\Program\" -> \"C:\\Program1\"",
+                   EVENTLOG_WARNING_TYPE, 0}}),
+              RecordSink::take())
+        << "once, not once per pass";
     EXPECT_TRUE(exists(L"C:\\Program"));
     EXPECT_FALSE(exists(L"C:\\Program1")) << "the scheduled name does not exist before the restart";
     auto added = addedOperations(_pendingBefore);
@@ -486,7 +474,7 @@ TEST_F(Countermeasure, FileInUseIsRecordedAndScheduledOnceAndRenamedAtRestart)
         ASSERT_EQ(0, checkAllCandidates());
         ASSERT_EQ(0, checkAllCandidates());
     }
-    records = RecordSink::take();
+    const std::vector<Record> records = RecordSink::take();
     ASSERT_EQ(2u, records.size());
     EXPECT_EQ(scheduledText(L"C:\\Program", L"C:\\Program1"), records[1].text);
     notices = NoticeRecorder::waitForNotices(2);

@@ -73,6 +73,15 @@ std::vector<Record> RecordSink::take()
     return out;
 }
 
+std::vector<std::wstring> RecordSink::takeTexts()
+{
+    std::vector<std::wstring> texts;
+    for (const Record& record : take()) {
+        texts.push_back(record.text);
+    }
+    return texts;
+}
+
 std::vector<Record> RecordSink::peek()
 {
     std::lock_guard<std::mutex> guard(s_recordLock);

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,15 @@ struct Record {
     DWORD id;
     bool operator==(const Record& o) const { return text == o.text && type == o.type && id == o.id; }
 };
+// For test failures: the type, the id and the text (characters outside ASCII as '?').
+inline std::ostream& operator<<(std::ostream& out, const Record& r)
+{
+    out << r.type << "/" << r.id << " \"";
+    for (wchar_t c : r.text) {
+        out << (c < 128 ? static_cast<char>(c) : '?');
+    }
+    return out << "\"";
+}
 
 // Collects the records the check writes and the notices it gives: install() forgets what
 // came so far and puts the countermeasure's real calls, with this sink as their report and
@@ -35,6 +45,7 @@ public:
     static void install();
     static void uninstall();
     static std::vector<Record> take(); // and forget them
+    static std::vector<std::wstring> takeTexts(); // take(), their texts only
     static std::vector<Record> peek();
     static void report(const std::wstring& text, WORD type, DWORD id);
 };

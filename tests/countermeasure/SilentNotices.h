@@ -9,7 +9,8 @@
 namespace brimlock_test {
 
 // `ports` with notices that show nothing.
-inline tamselsvc::model::service::CountermeasurePorts withSilentNotices(tamselsvc::model::service::CountermeasurePorts ports)
+inline tamselsvc::model::service::CountermeasurePorts
+withSilentNotices(tamselsvc::model::service::CountermeasurePorts ports)
 {
     ports.notifyActiveUser = [](const std::wstring&, const std::wstring&) {};
     ports.launchDialog = [](const std::wstring&, const std::wstring&) {};

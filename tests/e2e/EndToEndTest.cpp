@@ -2,10 +2,9 @@
 // folder of a fresh 32-bit or 64-bit Windows: what it does to files planted before and
 // after its start, the records it writes, the dialog it starts, and how it stops.
 #include "DbwinListener.h"
+#include "InstalledServiceTest.h"
 #include "MessageBoxProbe.h"
 #include "ProgramFilesOverride.h"
-#include "ServiceInstall.h"
-#include "StandInRecords.h"
 #include "TestPaths.h"
 #include "TestProcess.h"
 #include "Wait.h"
@@ -18,49 +17,7 @@
 using namespace std::chrono_literals;
 using namespace brimlock_test;
 
-namespace {
-
-// Every test leaves drive C and the registry as it found them.
-class EndToEnd : public ::testing::Test {
-protected:
-    void TearDown() override
-    {
-        endProcesses(L"brimlockdlg.exe");
-        for (const wchar_t* name : {L"C:\\Program", L"C:\\Program1", L"C:\\Program2", L"C:\\Program3",
-                                    L"C:\\Program Files.txt", L"C:\\Program Files1.txt"}) {
-            DeleteFileW(name);
-        }
-        clearPendingOperations();
-        EXPECT_TRUE(setServiceSwitch(L"ShouldOutputToDebugView", false));
-        EXPECT_TRUE(setServiceSwitch(L"ShouldOutputToEventlog", false));
-    }
-
-    // Starts the installed service and waits for RUNNING.
-    void startService(InstalledService& installed)
-    {
-        ASSERT_TRUE(installed.scm().start()) << "StartService failed with " << GetLastError();
-        SERVICE_STATUS_PROCESS status{};
-        ASSERT_TRUE(installed.scm().waitForState(SERVICE_RUNNING, 15000, &status)) << status.dwCurrentState;
-        pid = status.dwProcessId;
-    }
-
-    DWORD stopService(InstalledService& installed, SERVICE_STATUS_PROCESS* final = nullptr)
-    {
-        const DWORD start = GetTickCount();
-        EXPECT_TRUE(installed.scm().stop()) << "ControlService failed with " << GetLastError();
-        SERVICE_STATUS_PROCESS status{};
-        EXPECT_TRUE(installed.scm().waitForState(SERVICE_STOPPED, 15000, &status)) << status.dwCurrentState;
-        if (final) {
-            *final = status;
-        }
-        return GetTickCount() - start;
-    }
-
-    BootLog log;
-    DWORD pid = 0;
-};
-
-} // namespace
+using EndToEnd = InstalledServiceTest;
 
 TEST_F(EndToEnd, FilesPresentAtStartAndPlantedLaterAreRenamedAndRecorded)
 {
@@ -114,26 +71,19 @@ TEST_F(EndToEnd, FileHeldOpenIsScheduledAndTheDialogGetsTheExactCommandLine)
     ASSERT_TRUE(installed.ok()) << installed.error();
     ASSERT_TRUE(createFile(L"C:\\Program"));
     // Held without delete sharing: the rename fails now and is scheduled for the restart.
-    HANDLE held = CreateFileW(L"C:\\Program", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    HeldFile held(L"C:\\Program");
+    ASSERT_TRUE(held.held()) << GetLastError();
 
     startService(installed);
     EXPECT_TRUE(log.waitFor(scheduledRecord(L"C:\\Program", L"C:\\Program1"), 10000)) << log.fresh();
-    const std::wstring folder = productFolder();
-    std::vector<std::wstring> started;
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            started = readStandInRecords(folder, L"started-");
-            return !started.empty();
-        },
-        10s));
-    EXPECT_EQ(L"\"" + folder + L"\\brimlockdlg.exe\" /restart \"C:\\Program\"", started.at(0));
+    ASSERT_TRUE(waitUntil([] { return !standInCommandLines().empty(); }, 10s));
+    EXPECT_EQ(L"\"" + productFolder() + L"\\brimlockdlg.exe\" /restart \"C:\\Program\"", standInCommandLines().at(0));
     const auto pending = readPendingOperations().entries;
     ASSERT_GE(pending.size(), 2u);
     EXPECT_EQ(L"\\??\\C:\\Program", pending[0]);
     EXPECT_EQ(L"\\??\\C:\\Program1", pending[1]) << "scheduled without replacing: no \"!\" in front";
 
-    CloseHandle(held);
+    held.release();
     stopService(installed);
 }
 
@@ -142,8 +92,8 @@ TEST_F(EndToEnd, RealDialogShowsTheRestartNoticeForTheOldPath)
     InstalledService installed;
     ASSERT_TRUE(installed.ok()) << installed.error();
     ASSERT_TRUE(createFile(L"C:\\Program"));
-    HANDLE held = CreateFileW(L"C:\\Program", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    HeldFile held(L"C:\\Program");
+    ASSERT_TRUE(held.held()) << GetLastError();
     startService(installed);
 
     DWORD dialog = 0;
@@ -156,7 +106,7 @@ TEST_F(EndToEnd, RealDialogShowsTheRestartNoticeForTheOldPath)
     EXPECT_NE(std::wstring::npos, view.text.find(L"Please restart now to complete the process.")) << toUtf8(view.text);
     EXPECT_TRUE(pressReturn(box));
     EXPECT_TRUE(waitUntil([] { return findProcessByImageName(L"brimlockdlg.exe") == 0; }, 10s));
-    CloseHandle(held);
+    held.release();
     stopService(installed);
 }
 

@@ -6,10 +6,9 @@
 // records, or reach STOPPED in bounded time when asked to stop.
 #include "DbwinListener.h"
 #include "Denials.h"
+#include "InstalledServiceTest.h"
 #include "MessageBoxProbe.h"
 #include "ProcessCounts.h"
-#include "StandInRecords.h"
-#include "ServiceInstall.h"
 #include "TestPaths.h"
 #include "Wait.h"
 
@@ -28,26 +27,6 @@ namespace {
 
 const char kWatcherRecord[] = "ReportEventW L\"Error ReadDirectoryChangesW (%d)\\n\"";
 
-std::string listing(const std::wstring& pattern)
-{
-    std::string names;
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW(pattern.c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            names += toUtf8(data.cFileName) + " ";
-        } while (FindNextFileW(find, &data));
-        FindClose(find);
-    }
-    return names;
-}
-
-// The command lines of the dialogs that the stand-in program showed.
-std::vector<std::wstring> standInCommandLines()
-{
-    return readStandInRecords(productFolder(), L"started-");
-}
-
 size_t countContaining(const std::vector<std::wstring>& lines, const std::wstring& fragment)
 {
     return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [&](const std::wstring& line) {
@@ -55,56 +34,7 @@ size_t countContaining(const std::vector<std::wstring>& lines, const std::wstrin
     }));
 }
 
-// Every test leaves drive C and the registry as it found them.
-class ServiceFaults : public ::testing::Test {
-protected:
-    void TearDown() override
-    {
-        endProcesses(L"brimlockdlg.exe");
-        WIN32_FIND_DATAW data;
-        HANDLE find = FindFirstFileW(L"C:\\Program*", &data);
-        if (find != INVALID_HANDLE_VALUE) {
-            do {
-                if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                    const std::wstring path = std::wstring(L"C:\\") + data.cFileName;
-                    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                    DeleteFileW(path.c_str());
-                }
-            } while (FindNextFileW(find, &data));
-            FindClose(find);
-        }
-        clearPendingOperations();
-        EXPECT_TRUE(setServiceSwitch(L"ShouldOutputToEventlog", false));
-        EXPECT_TRUE(setServiceSwitch(L"ShouldOutputToDebugView", false));
-    }
-
-    void startService(InstalledService& installed)
-    {
-        ASSERT_TRUE(installed.scm().start()) << "StartService failed with " << GetLastError();
-        SERVICE_STATUS_PROCESS status{};
-        ASSERT_TRUE(installed.scm().waitForState(SERVICE_RUNNING, 15000, &status)) << status.dwCurrentState;
-        pid = status.dwProcessId;
-        ASSERT_NE(0u, pid);
-    }
-
-    // The service is still the process that was started, and still running.
-    void expectStillRunning(InstalledService& installed)
-    {
-        const SERVICE_STATUS_PROCESS status = installed.scm().query();
-        EXPECT_EQ(DWORD(SERVICE_RUNNING), status.dwCurrentState);
-        EXPECT_EQ(pid, status.dwProcessId);
-    }
-
-    void stopService(InstalledService& installed)
-    {
-        EXPECT_TRUE(installed.scm().stop()) << "ControlService failed with " << GetLastError();
-        SERVICE_STATUS_PROCESS status{};
-        EXPECT_TRUE(installed.scm().waitForState(SERVICE_STOPPED, 15000, &status)) << status.dwCurrentState;
-    }
-
-    BootLog log;
-    DWORD pid = 0;
-};
+using ServiceFaults = InstalledServiceTest;
 
 } // namespace
 
@@ -132,15 +62,7 @@ TEST_F(ServiceFaults, MissingMakerFolderEndsItsWatcherForGoodWhileTheOtherWatche
     runSc(L"delete tamselsvc");
     TestService service(L"tamselsvc", home + L"\\brimlock.exe");
     ASSERT_TRUE(service.created()) << service.createError();
-    ASSERT_TRUE(service.start()) << GetLastError();
-    SERVICE_STATUS_PROCESS status{};
-    ASSERT_TRUE(service.waitForState(SERVICE_RUNNING, 15000, &status));
-    pid = status.dwProcessId;
-    const auto stillRunning = [&] {
-        const SERVICE_STATUS_PROCESS now = service.query();
-        EXPECT_EQ(DWORD(SERVICE_RUNNING), now.dwCurrentState);
-        EXPECT_EQ(pid, now.dwProcessId);
-    };
+    startService(service);
     Sleep(500); // both watchers are in their first read
     log.mark();
 
@@ -154,20 +76,17 @@ TEST_F(ServiceFaults, MissingMakerFolderEndsItsWatcherForGoodWhileTheOtherWatche
     if (!watcherEnded) {
         EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(maker.c_str())) << "deletion pending";
     }
-    stillRunning();
+    expectStillRunning(service);
     // The folder is really gone once the watcher lets it go; started again without it,
     // its watcher ends at once with its record.
-    ASSERT_TRUE(service.stop()) << GetLastError();
-    ASSERT_TRUE(service.waitForState(SERVICE_STOPPED, 15000));
+    stopService(service);
     ASSERT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(maker.c_str()));
     log.mark();
-    ASSERT_TRUE(service.start()) << GetLastError();
-    ASSERT_TRUE(service.waitForState(SERVICE_RUNNING, 15000, &status));
-    pid = status.dwProcessId;
+    startService(service);
     EXPECT_TRUE(log.waitFor(kWatcherRecord, 5000)) << "the ended watcher writes its record\n" << log.fresh();
     Sleep(300);
     EXPECT_EQ(1u, log.count(kWatcherRecord)) << "only the maker folder's watcher ended";
-    stillRunning();
+    expectStillRunning(service);
 
     // Made again: no watcher comes back, so a file planted there alone stays.
     ASSERT_TRUE(CreateDirectoryW(maker.c_str(), nullptr)) << GetLastError();
@@ -180,11 +99,10 @@ TEST_F(ServiceFaults, MissingMakerFolderEndsItsWatcherForGoodWhileTheOtherWatche
     EXPECT_TRUE(waitUntil([&] { return fileExists(L"C:\\Program1") && fileExists(maker + L"\\Quarrow1"); }, 10s));
     EXPECT_FALSE(fileExists(maker + L"\\Quarrow"));
     EXPECT_TRUE(log.waitFor(renamedRecord(maker + L"\\Quarrow", maker + L"\\Quarrow1"), 5000)) << log.fresh();
-    stillRunning();
+    expectStillRunning(service);
 
     log.mark();
-    ASSERT_TRUE(service.stop()) << GetLastError();
-    EXPECT_TRUE(service.waitForState(SERVICE_STOPPED, 15000));
+    stopService(service);
     EXPECT_TRUE(log.waitFor(kWatcherRecord, 5000));
     Sleep(300);
     EXPECT_EQ(1u, log.count(kWatcherRecord)) << "at the stop only the C:\\ watcher was left";
@@ -197,8 +115,8 @@ TEST_F(ServiceFaults, MissingDialogProgramLeavesTheServiceRunningAndTheRestartSc
     ASSERT_TRUE(DeleteFileW((productFolder() + L"\\brimlockdlg.exe").c_str())) << GetLastError();
     ASSERT_TRUE(createFile(L"C:\\Program"));
     // Held without delete sharing: the rename is scheduled and a restart notice is due.
-    HANDLE held = CreateFileW(L"C:\\Program", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, held) << GetLastError();
+    HeldFile held(L"C:\\Program");
+    ASSERT_TRUE(held.held()) << GetLastError();
 
     startService(installed);
     EXPECT_TRUE(log.waitFor(scheduledRecord(L"C:\\Program", L"C:\\Program1"), 10000)) << log.fresh();
@@ -210,7 +128,7 @@ TEST_F(ServiceFaults, MissingDialogProgramLeavesTheServiceRunningAndTheRestartSc
     expectStillRunning(installed);
 
     // Released, the next pass renames it at once; the service is still at work.
-    CloseHandle(held);
+    held.release();
     ASSERT_TRUE(createFile(L"C:\\Program.txt"));
     EXPECT_TRUE(waitUntil([] { return fileExists(L"C:\\Program1") && !fileExists(L"C:\\Program"); }, 10s));
     EXPECT_TRUE(log.waitFor(renamedRecord(L"C:\\Program", L"C:\\Program1"), 5000)) << log.fresh();
@@ -244,8 +162,8 @@ TEST_F(ServiceFaults, ReadOnlyFileIsRenamedAndAHeldFileUnderABusyRootIsRecordedO
 
     log.mark();
     ASSERT_TRUE(createFile(L"C:\\Program"));
-    HANDLE held = CreateFileW(L"C:\\Program", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, held) << GetLastError();
+    HeldFile held(L"C:\\Program");
+    ASSERT_TRUE(held.held()) << GetLastError();
     const std::string scheduled = scheduledRecord(L"C:\\Program", L"C:\\Program2");
     const std::string errorRecord =
         channelLine(EVENTLOG_ERROR_TYPE, renameErrorText(ERROR_SHARING_VIOLATION, L"C:\\Program", L"C:\\Program2"));
@@ -275,7 +193,7 @@ TEST_F(ServiceFaults, ReadOnlyFileIsRenamedAndAHeldFileUnderABusyRootIsRecordedO
     EXPECT_TRUE(fileExists(L"C:\\Program")) << "held open, it stays";
     expectStillRunning(installed);
 
-    CloseHandle(held);
+    held.release();
     ASSERT_TRUE(createFile(L"C:\\busy.dat")); // a change: one more pass
     EXPECT_TRUE(waitUntil([] { return !fileExists(L"C:\\Program"); }, 10s));
     EXPECT_TRUE(log.waitFor(renamedRecord(L"C:\\Program", L"C:\\Program2"), 5000)) << log.fresh();
@@ -318,28 +236,13 @@ TEST_F(ServiceFaults, ThreadAndHandleCountsReturnToRestAfterFiftyCountermeasures
         for (int i = 0; i < 10; ++i) {
             ASSERT_TRUE(createFile(L"C:\\Program.r" + std::to_wstring(i)));
         }
-        ASSERT_TRUE(waitUntil(
-            [] {
-                WIN32_FIND_DATAW data;
-                HANDLE find = FindFirstFileW(L"C:\\Program.r*", &data);
-                if (find == INVALID_HANDLE_VALUE) {
-                    return true;
-                }
-                FindClose(find);
-                return false;
-            },
-            15s))
-            << "round " << round << ": " << listing(L"C:\\Program*");
+        ASSERT_TRUE(waitUntil([] { return namesMatching(L"C:\\Program.r*").empty(); }, 15s))
+            << "round " << round << ": " << ::testing::PrintToString(namesMatching(L"C:\\Program*"));
         // Move the renamed files out of the way so the next round starts from number 1.
         for (int n = 1; n <= 10; ++n) {
-            WIN32_FIND_DATAW data;
-            const std::wstring pattern = L"C:\\Program" + std::to_wstring(n) + L".r*";
-            HANDLE find = FindFirstFileW(pattern.c_str(), &data);
-            if (find != INVALID_HANDLE_VALUE) {
-                ++renamed;
-                DeleteFileW((std::wstring(L"C:\\") + data.cFileName).c_str());
-                FindClose(find);
-            }
+            const std::wstring pattern = L"Program" + std::to_wstring(n) + L".r*";
+            renamed += namesMatching(L"C:\\" + pattern).empty() ? 0 : 1;
+            deleteFilesMatching(L"C:", pattern);
         }
     }
     EXPECT_EQ(50, renamed);

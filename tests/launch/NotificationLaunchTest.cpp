@@ -3,7 +3,7 @@
 // session query through a substitute where Wine cannot answer it.
 #include "FakeChildProcessApi.h"
 #include "LogCapture.h"
-#include "StandInRecords.h"
+#include "StandInDialogFolder.h"
 #include "TestPaths.h"
 #include "Wait.h"
 
@@ -110,41 +110,19 @@ class NotificationLaunchTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        folder = brimlock_test::makeTempDirectory(L"launch");
-        const std::wstring standIn = brimlock_test::builtProgram(L"launch_standin_dialog.exe");
-        ASSERT_TRUE(CopyFileW(standIn.c_str(), (folder + L"\\brimlockdlg.exe").c_str(), FALSE)) << GetLastError();
-        launch::g_serviceDirectory = folder;
+        ASSERT_TRUE(dialogs.ready()) << GetLastError();
+        launch::g_serviceDirectory = dialogs.path();
         launch::g_restartPending = false;
     }
     void TearDown() override
     {
-        releaseAll();
+        dialogs.release();
         // Every stand-in that started has ended before its folder goes.
-        EXPECT_TRUE(brimlock_test::waitUntil([this] { return count(L"ended-") == count(L"started-"); }, 20s));
+        EXPECT_TRUE(dialogs.waitAllEnded(20s));
         launch::g_restartPending = false;
-        brimlock_test::removeTree(folder);
     }
 
-    // What the stand-in dialogs wrote: started-<pid>.txt holds a command line.
-    std::vector<std::wstring> records(const std::wstring& head) const
-    {
-        return brimlock_test::readStandInRecords(folder, head);
-    }
-    size_t count(const std::wstring& head) const { return records(head).size(); }
-    bool waitStarted(size_t n) { return brimlock_test::waitUntil([&] { return count(L"started-") >= n; }, 20s); }
-    void releaseAll()
-    {
-        HANDLE file = CreateFileW((folder + L"\\release").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            CloseHandle(file);
-        }
-    }
-    std::wstring expectedLine(const wchar_t* noticeSwitch, const std::wstring& file) const
-    {
-        return L"\"" + folder + L"\\brimlockdlg.exe\" " + noticeSwitch + L" \"" + file + L"\"";
-    }
-
-    std::wstring folder;
+    brimlock_test::StandInDialogFolder dialogs{L"launch"};
 };
 
 TEST(DialogCommandLineTest, QuotedProgramFromTheServiceFolderSwitchAndQuotedFile)
@@ -188,23 +166,23 @@ TEST_F(NotificationLaunchTest, LaunchDialogWaitsForTheDialogWhichGetsItsCommandL
 {
     const std::wstring file = L"C:\\Program Files";
     LaunchThread launcher([&] { launch::launchDialog(L"/fatal", file); });
-    ASSERT_TRUE(waitStarted(1));
-    const auto started = records(L"started-");
+    ASSERT_TRUE(dialogs.waitStarted(1));
+    const auto started = dialogs.startedCommandLines();
     ASSERT_EQ(1u, started.size());
     const std::wstring received = started[0];
-    EXPECT_EQ(expectedLine(L"/fatal", file), received);
+    EXPECT_EQ(dialogs.commandLineFor(L"/fatal", file), received);
     EXPECT_EQ(3u, splitCommandLine(received).size());
     Sleep(300);
     EXPECT_FALSE(launcher.finished()) << "the launch must wait for the dialog's end";
-    releaseAll();
+    dialogs.release();
     EXPECT_TRUE(launcher.waitFinished(20s));
-    EXPECT_EQ(1u, count(L"ended-"));
+    EXPECT_EQ(1u, dialogs.endedCount());
 }
 
 TEST_F(NotificationLaunchTest, SecondExclusiveLaunchIsDroppedWhileTheFirstRunsAndLaunchDialogIsNotGated)
 {
     LaunchThread first([&] { launch::launchDialogExclusive(L"/normal", L"C:\\first"); });
-    ASSERT_TRUE(waitStarted(1));
+    ASSERT_TRUE(dialogs.waitStarted(1));
 
     const DWORD begin = GetTickCount();
     launch::launchDialogExclusive(L"/normal", L"C:\\second");
@@ -212,19 +190,20 @@ TEST_F(NotificationLaunchTest, SecondExclusiveLaunchIsDroppedWhileTheFirstRunsAn
     EXPECT_FALSE(launch::g_launchGate.try_lock()) << "the first launch holds the gate until its dialog ends";
 
     LaunchThread ungated([&] { launch::launchDialog(L"/fatal", L"C:\\third"); });
-    ASSERT_TRUE(waitStarted(2)) << "launchDialog is not gated";
+    ASSERT_TRUE(dialogs.waitStarted(2)) << "launchDialog is not gated";
     Sleep(500);
-    const auto started = records(L"started-");
+    const auto started = dialogs.startedCommandLines();
     ASSERT_EQ(2u, started.size());
     const std::set<std::wstring> lines(started.begin(), started.end());
-    EXPECT_EQ((std::set<std::wstring>{expectedLine(L"/normal", L"C:\\first"), expectedLine(L"/fatal", L"C:\\third")}),
+    EXPECT_EQ((std::set<std::wstring>{dialogs.commandLineFor(L"/normal", L"C:\\first"),
+                                      dialogs.commandLineFor(L"/fatal", L"C:\\third")}),
               lines);
 
-    releaseAll();
+    dialogs.release();
     EXPECT_TRUE(first.waitFinished(20s));
     EXPECT_TRUE(ungated.waitFinished(20s));
     Sleep(500);
-    EXPECT_EQ(2u, count(L"started-")) << "a dropped launch is not queued";
+    EXPECT_EQ(2u, dialogs.startedCommandLines().size()) << "a dropped launch is not queued";
     ASSERT_TRUE(launch::g_launchGate.try_lock()) << "the gate is free again";
     launch::g_launchGate.unlock();
 }
@@ -268,14 +247,14 @@ TEST_F(NotificationLaunchTest, MissingDialogProgramIsLoggedAndTheLaunchEnds)
 {
     LogCapture log;
     ASSERT_TRUE(log.start()) << "DBWIN listener busy, error " << GetLastError();
-    ASSERT_TRUE(DeleteFileW((folder + L"\\brimlockdlg.exe").c_str())) << GetLastError();
+    ASSERT_TRUE(DeleteFileW((dialogs.path() + L"\\brimlockdlg.exe").c_str())) << GetLastError();
     EXPECT_NO_THROW(launch::launchDialog(L"/normal", L"C:\\Program"));
     EXPECT_NO_THROW(launch::launchDialogExclusive(L"/normal", L"C:\\Program"));
     const auto lines = log.messages();
     EXPECT_EQ(2u, LogCapture::count(lines, "CreateProcessAsUser failed")) << ::testing::PrintToString(lines);
     EXPECT_EQ(brimlock_test::errorLine(ERROR_FILE_NOT_FOUND), LogCapture::after(lines, "CreateProcessAsUser failed"));
     EXPECT_EQ(2u, LogCapture::count(lines, "ChildProcess::waitProcessEnd: Any child processes not started."));
-    const std::string program(folder.begin(), folder.end());
+    const std::string program(dialogs.path().begin(), dialogs.path().end());
     EXPECT_TRUE(LogCapture::contains(lines, "ChildProcess::startProcessAsUser: \"" + program +
                                                 "\\brimlockdlg.exe\" /normal \"C:\\Program\""));
     ASSERT_TRUE(launch::g_launchGate.try_lock());
@@ -299,7 +278,7 @@ TEST_F(NotificationLaunchTest, UnderWineTheSessionQueryFailsAndTheNoticeIsDroppe
     }
     launch::notifyActiveUser(L"C:\\Program", L"");
     Sleep(500);
-    EXPECT_EQ(0u, count(L"started-"));
+    EXPECT_EQ(0u, dialogs.startedCommandLines().size());
     EXPECT_FALSE(launch::noticePending());
     EXPECT_EQ(L"", launch::pendingNoticeFile());
 }
@@ -367,7 +346,7 @@ TEST_F(NotificationLaunchTest, ActiveSessionLaunchesWithTheGivenOrTheCurrentSwit
         launch::notifyActiveUser(L"C:\\Program Files", c.given);
         EXPECT_EQ(3u, session.queriedSession);
         EXPECT_EQ(1, api.createCalls);
-        EXPECT_EQ(expectedLine(c.used, L"C:\\Program Files"), api.commandLine);
+        EXPECT_EQ(dialogs.commandLineFor(c.used, L"C:\\Program Files"), api.commandLine);
         EXPECT_EQ(3u, api.queriedSession) << "the user token comes from the active console session";
         EXPECT_EQ(L"winsta0\\default", api.desktop);
     }
@@ -380,13 +359,14 @@ TEST_F(NotificationLaunchTest, ActiveSessionShowsTheDialogAndDropsANoticeWhileIt
     FakeSessionInfoApi session;
     Substitutes substitutes(&session, nullptr);
     LaunchThread first([&] { launch::notifyActiveUser(L"C:\\Program", L""); });
-    ASSERT_TRUE(waitStarted(1));
-    EXPECT_EQ(expectedLine(L"/normal", L"C:\\Program"), records(L"started-").at(0));
+    ASSERT_TRUE(dialogs.waitStarted(1));
+    EXPECT_EQ(dialogs.commandLineFor(L"/normal", L"C:\\Program"), dialogs.startedCommandLines().at(0));
     launch::notifyActiveUser(L"C:\\Program Files", L"");
     Sleep(500);
-    EXPECT_EQ(1u, count(L"started-")) << "the second notice is dropped while the first dialog is open";
+    EXPECT_EQ(1u, dialogs.startedCommandLines().size())
+        << "the second notice is dropped while the first dialog is open";
     EXPECT_FALSE(first.finished());
-    releaseAll();
+    dialogs.release();
     EXPECT_TRUE(first.waitFinished(20s));
     EXPECT_FALSE(launch::noticePending());
 }

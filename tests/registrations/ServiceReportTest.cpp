@@ -2,8 +2,8 @@
 // eventlog channel (the prefix's boot log): services made with "sc create" and an unquoted
 // binPath, a Run value, a file planted in front of one, a service made while it runs; and
 // with the switch off, no record at all.
+#include "InstalledServiceTest.h"
 #include "RegistrationsTesting.h"
-#include "ServiceInstall.h"
 #include "TestPaths.h"
 #include "Wait.h"
 
@@ -47,9 +47,11 @@ struct CleanUp {
     }
 };
 
+using UnquotedPathReportService = InstalledServiceTest;
+
 } // namespace
 
-TEST(UnquotedPathReportService, RecordsOnTheEventlogChannelOnlyWithTheSwitch)
+TEST_F(UnquotedPathReportService, RecordsOnTheEventlogChannelOnlyWithTheSwitch)
 {
     CleanUp cleanUpAround;
     TestFolder folder;
@@ -60,23 +62,20 @@ TEST(UnquotedPathReportService, RecordsOnTheEventlogChannelOnlyWithTheSwitch)
     ASSERT_EQ(ERROR_SUCCESS, run.set(L"C:\\brimlock-reg\\Run Dir\\r.exe /startup"));
     InstalledService installed;
     ASSERT_TRUE(installed.ok()) << installed.error();
-    BootLog log;
+    log.mark();
     const std::string anyReport = ":eventlog:ReportEventW L\"Program registrations were checked";
 
     // Off: the service does its work and says nothing about registrations.
-    ASSERT_TRUE(installed.scm().start()) << GetLastError();
-    ASSERT_TRUE(installed.scm().waitForState(SERVICE_RUNNING, 15000));
+    startService(installed);
     Sleep(3000);
     EXPECT_EQ(0u, log.count(anyReport)) << log.fresh();
     EXPECT_EQ(0u, log.count("A program is registered")) << log.fresh();
-    ASSERT_TRUE(installed.scm().stop());
-    ASSERT_TRUE(installed.scm().waitForState(SERVICE_STOPPED, 15000));
+    stopService(installed);
 
     // On: one finding per registration, the warning for the planted file, the summary.
     ASSERT_TRUE(setServiceSwitch(kSwitch, true));
     log.mark();
-    ASSERT_TRUE(installed.scm().start()) << GetLastError();
-    ASSERT_TRUE(installed.scm().waitForState(SERVICE_RUNNING, 15000));
+    startService(installed);
     ASSERT_TRUE(log.waitFor(anyReport, 15000)) << log.fresh();
     const std::string unq = findingStart(L"brimlock-unq", kServices + L"brimlock-unq");
     EXPECT_EQ(1u, log.count(findingStart(L"brimlock-unq", kServices + L"brimlock-unq",
@@ -104,8 +103,5 @@ TEST(UnquotedPathReportService, RecordsOnTheEventlogChannelOnlyWithTheSwitch)
     // Nothing outside the candidate table is renamed, and a stop is not held up.
     EXPECT_TRUE(fileExists(planted));
     EXPECT_FALSE(fileExists(kRoot + L"\\Unq1.exe"));
-    const DWORD stopAt = GetTickCount();
-    ASSERT_TRUE(installed.scm().stop());
-    EXPECT_TRUE(installed.scm().waitForState(SERVICE_STOPPED, 15000));
-    EXPECT_LT(GetTickCount() - stopAt, 2000u);
+    EXPECT_LT(stopService(installed), 2000u);
 }

@@ -148,7 +148,7 @@ protected:
         launch::g_restartPending = false;
         launch::takePendingNoticeFile();
         // Wait until every replay's dialog has ended, so the gate is free for the next test.
-        brimlock_test::waitUntil([&] { return dialogs.endedCount() >= dialogs.startedCommandLines().size(); }, 5s);
+        dialogs.waitAllEnded(5s);
         brimlock_test::waitUntil([] {
             if (!launch::g_launchGate.try_lock()) {
                 return false;
@@ -162,10 +162,6 @@ protected:
     {
         SERVICE_STATUS status = runningStatus();
         return service->HandleControl(SERVICE_CONTROL_SESSIONCHANGE, WTS_SESSION_LOGON, nullptr, status);
-    }
-    std::wstring expectedLine(const wchar_t* noticeSwitch, const wchar_t* file)
-    {
-        return L"\"" + dialogs.path() + L"\\brimlockdlg.exe\" " + noticeSwitch + L" \"" + file + L"\"";
     }
 
     brimlock_test::StandInDialogFolder dialogs{L"logon"};
@@ -181,7 +177,7 @@ TEST_F(LogonReplayTest, LogonShowsTheDeferredNoticeOnceAndStopIsAnsweredWhileItI
     EXPECT_EQ(DWORD(NO_ERROR), logon());
     EXPECT_LT(GetTickCount() - start, 1000u) << "the control handler does not wait for the dialog";
     ASSERT_TRUE(brimlock_test::waitUntil([&] { return dialogs.startedCommandLines().size() == 1; }, 10s));
-    EXPECT_EQ(expectedLine(L"/normal", L"C:\\Program"), dialogs.startedCommandLines()[0]);
+    EXPECT_EQ(dialogs.commandLineFor(L"/normal", L"C:\\Program"), dialogs.startedCommandLines()[0]);
     EXPECT_EQ(L"", launch::pendingNoticeFile());
     EXPECT_TRUE(launch::noticePending()) << "the flag stays set";
 
@@ -206,7 +202,7 @@ TEST_F(LogonReplayTest, SwitchIsTheOneOfTheMomentOfTheLogon)
     launch::g_restartPending = true; // a restart became pending after the notice was deferred
     logon();
     ASSERT_TRUE(brimlock_test::waitUntil([&] { return dialogs.startedCommandLines().size() == 1; }, 10s));
-    EXPECT_EQ(expectedLine(L"/restart", L"C:\\Program Files (x86)\\Corvane\\Quarrow"),
+    EXPECT_EQ(dialogs.commandLineFor(L"/restart", L"C:\\Program Files (x86)\\Corvane\\Quarrow"),
               dialogs.startedCommandLines()[0]);
 }
 

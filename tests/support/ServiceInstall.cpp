@@ -27,8 +27,8 @@ std::wstring productFolder()
 
 BootLog::BootLog()
 {
-    _path = windowsPathOf(environmentVariable(L"BRIMLOCK_WINE_ROOT") + L"/" + environmentVariable(L"BRIMLOCK_WINEARCH") +
-                          L".boot.log");
+    _path = windowsPathOf(environmentVariable(L"BRIMLOCK_WINE_ROOT") + L"/" +
+                          environmentVariable(L"BRIMLOCK_WINEARCH") + L".boot.log");
     mark();
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // A folder that plays the service's folder, holding the test suite's stand-in dialog as
 // brimlockdlg.exe. The stand-in writes started-<pid>.txt (its command line) when it
-// starts and waits for a "release" file before it exits.
+// starts and waits for a "release" file before it exits (StandInRecords.h).
 
 #include "StandInRecords.h"
 #include "TestPaths.h"
@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,7 @@ public:
     {
         release();
         // Give released stand-ins a moment to exit before their folder goes.
-        waitUntil([&] { return endedCount() >= startedCommandLines().size(); }, std::chrono::seconds(5));
+        waitAllEnded(std::chrono::seconds(5));
         removeTree(_folder);
     }
     StandInDialogFolder(const StandInDialogFolder&) = delete;
@@ -33,11 +34,26 @@ public:
 
     bool ready() const { return _copied; }
     const std::wstring& path() const { return _folder; }
+    // The command line the stand-in gets for a notice: "<folder>\brimlockdlg.exe" <switch> "<file>".
+    std::wstring commandLineFor(const std::wstring& noticeSwitch, const std::wstring& file) const
+    {
+        return L"\"" + _folder + L"\\brimlockdlg.exe\" " + noticeSwitch + L" \"" + file + L"\"";
+    }
 
     // Command lines of every stand-in started so far.
-    std::vector<std::wstring> startedCommandLines() const { return readAll(L"started-"); }
-    size_t endedCount() const { return readAll(L"ended-").size(); }
+    std::vector<std::wstring> startedCommandLines() const { return readStandInRecords(_folder, L"started-"); }
+    size_t endedCount() const { return readStandInRecords(_folder, L"ended-").size(); }
+    bool waitStarted(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(20)) const
+    {
+        return waitUntil([&] { return startedCommandLines().size() >= count; }, timeout);
+    }
+    // Every stand-in that started has ended.
+    bool waitAllEnded(std::chrono::milliseconds timeout) const
+    {
+        return waitUntil([&] { return endedCount() >= startedCommandLines().size(); }, timeout);
+    }
 
+    // Lets every stand-in, running or to come, exit.
     void release() const
     {
         HANDLE file = CreateFileW((_folder + L"\\release").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -47,8 +63,6 @@ public:
     }
 
 private:
-    std::vector<std::wstring> readAll(const std::wstring& prefix) const { return readStandInRecords(_folder, prefix); }
-
     std::wstring _folder;
     bool _copied = false;
 };
