@@ -188,12 +188,8 @@ TEST_F(Countermeasure, ProgramBecomesProgram1WithOneRecordAndANormalNoticeAndDec
                                     EVENTLOG_WARNING_TYPE, 0}}),
               RecordSink::take());
 
-    const std::vector<Notice> notices = NoticeRecorder::waitForNotices(1);
-    ASSERT_EQ(1u, notices.size());
-    EXPECT_EQ(NoticeKind::ViaSession, notices[0].kind);
-    EXPECT_EQ(L"", notices[0].noticeSwitch) << "the session notice takes the current switch";
-    EXPECT_EQ(L"/normal", notices[0].effectiveSwitch);
-    EXPECT_EQ(L"C:\\Program", notices[0].path) << "the old path, never the new one";
+    // The session notice takes the current switch; the old path, never the new one.
+    EXPECT_EQ(std::vector<Notice>{sessionNotice(L"/normal", L"C:\\Program")}, NoticeRecorder::waitForNotices(1));
     EXPECT_TRUE(addedOperations(_pendingBefore).empty());
 
     // The renamed file is no candidate: a second pass finds nothing.
@@ -213,9 +209,7 @@ TEST_F(Countermeasure, AnUnavailableEventSourceDropsTheRecordsAndTheActionsGoOn)
     ASSERT_EQ(0, checkAllCandidates());
     EXPECT_EQ("one", readFileText(L"C:\\Program1"));
     EXPECT_EQ(1, refused.registrationsTried()) << "one record tried";
-    std::vector<Notice> notices = NoticeRecorder::waitForNotices(1);
-    ASSERT_EQ(1u, notices.size());
-    EXPECT_EQ(L"C:\\Program", notices[0].path);
+    EXPECT_EQ(std::vector<Notice>{sessionNotice(L"/normal", L"C:\\Program")}, NoticeRecorder::waitForNotices(1));
 
     // A held file: the error record and the scheduling record are both lost, the rename is
     // scheduled all the same and the first restart notice is given.
@@ -228,10 +222,7 @@ TEST_F(Countermeasure, AnUnavailableEventSourceDropsTheRecordsAndTheActionsGoOn)
     const auto added = addedOperations(_pendingBefore);
     ASSERT_EQ(1u, added.size());
     EXPECT_EQ(L"\\??\\C:\\Program2", added[0].second);
-    notices = NoticeRecorder::waitForNotices(1);
-    ASSERT_EQ(1u, notices.size());
-    EXPECT_EQ(NoticeKind::Dialog, notices[0].kind);
-    EXPECT_EQ(L"/restart", notices[0].noticeSwitch);
+    EXPECT_EQ(std::vector<Notice>{dialogNotice(L"/restart", L"C:\\Program")}, NoticeRecorder::waitForNotices(1));
 }
 
 TEST_F(Countermeasure, CaseAndExtensionAreKeptAndNumbersTakenByAnyExtensionAreSkipped)
@@ -403,11 +394,7 @@ TEST_F(Countermeasure, NoFreeNameSchedulesTheDeletionOnceAndRestartRemovesTheFil
     EXPECT_FALSE(exists(L"C:\\Program101"));
 
     // The first restart notice of the process: a dialog, without the gate; and only that.
-    const std::vector<Notice> notices = NoticeRecorder::waitForNotices(1);
-    ASSERT_EQ(1u, notices.size());
-    EXPECT_EQ(NoticeKind::Dialog, notices[0].kind);
-    EXPECT_EQ(L"/restart", notices[0].noticeSwitch);
-    EXPECT_EQ(L"C:\\Program", notices[0].path);
+    EXPECT_EQ(std::vector<Notice>{dialogNotice(L"/restart", L"C:\\Program")}, NoticeRecorder::waitForNotices(1));
     EXPECT_TRUE(process::g_restartPending.load());
 
     ASSERT_TRUE(runWinebootRestart());
@@ -455,11 +442,8 @@ TEST_F(Countermeasure, FileInUseIsRecordedAndScheduledOnceAndRenamedAtRestart)
     ASSERT_EQ(1u, added.size()) << "the identical pair is there already";
     EXPECT_EQ(L"\\??\\C:\\Program", added[0].first);
     EXPECT_EQ(L"\\??\\C:\\Program1", added[0].second);
-    std::vector<Notice> notices = NoticeRecorder::waitForNotices(1);
-    ASSERT_EQ(1u, notices.size()) << "one notice";
-    EXPECT_EQ(NoticeKind::Dialog, notices[0].kind);
-    EXPECT_EQ(L"/restart", notices[0].noticeSwitch);
-    EXPECT_EQ(L"C:\\Program", notices[0].path);
+    const Notice firstRestart = dialogNotice(L"/restart", L"C:\\Program");
+    EXPECT_EQ(std::vector<Notice>{firstRestart}, NoticeRecorder::waitForNotices(1)) << "one notice";
 
     // Gone: a pass forgets it. Back, held again: a new file, with its records and notice.
     SetEvent(quit.get());
@@ -477,10 +461,9 @@ TEST_F(Countermeasure, FileInUseIsRecordedAndScheduledOnceAndRenamedAtRestart)
     const std::vector<Record> records = RecordSink::take();
     ASSERT_EQ(2u, records.size());
     EXPECT_EQ(scheduledText(L"C:\\Program", L"C:\\Program1"), records[1].text);
-    notices = NoticeRecorder::waitForNotices(2);
-    ASSERT_EQ(2u, notices.size());
-    EXPECT_EQ(NoticeKind::ViaSession, notices[1].kind) << "(the gate is free) a later restart notice";
-    EXPECT_EQ(L"/restart", notices[1].effectiveSwitch);
+    EXPECT_EQ((std::vector<Notice>{firstRestart, sessionNotice(L"/restart", L"C:\\Program")}),
+              NoticeRecorder::waitForNotices(2))
+        << "(the gate is free) a later restart notice";
     EXPECT_EQ(1u, addedOperations(_pendingBefore).size());
 
     ASSERT_TRUE(runWinebootRestart());
@@ -513,8 +496,9 @@ TEST_F(Countermeasure, SchedulingFailureGivesTwoErrorRecordsAndOneFatalDialogAtA
 
     std::vector<Notice> notices = NoticeRecorder::waitForNotices(1);
     ASSERT_EQ(1u, notices.size()) << "one fatal dialog while it is open";
-    EXPECT_EQ(NoticeKind::Dialog, notices[0].kind);
-    EXPECT_EQ(L"/fatal", notices[0].noticeSwitch);
+    EXPECT_TRUE(notices[0] == dialogNotice(L"/fatal", L"C:\\Program") ||
+                notices[0] == dialogNotice(L"/fatal", L"C:\\Program.txt"))
+        << notices[0];
     EXPECT_TRUE(g_fatalGate.held());
 
     // Later passes try both renames and their scheduling again, and stay silent while the
@@ -537,8 +521,7 @@ TEST_F(Countermeasure, SchedulingFailureGivesTwoErrorRecordsAndOneFatalDialogAtA
         << "the numbers the other two took in this pass are not used again";
     notices = NoticeRecorder::waitForNotices(2);
     ASSERT_EQ(2u, notices.size());
-    EXPECT_EQ(L"/fatal", notices[1].noticeSwitch);
-    EXPECT_EQ(L"C:\\Program.new", notices[1].path);
+    EXPECT_EQ(dialogNotice(L"/fatal", L"C:\\Program.new"), notices[1]);
     EXPECT_TRUE(addedOperations(_pendingBefore).empty());
     EXPECT_FALSE(process::g_restartPending.load()) << "nothing was scheduled";
 
@@ -579,10 +562,8 @@ TEST_F(Countermeasure, RestartNoticesAfterTheFirstOnlyTestTheLaunchGate)
     ASSERT_TRUE(createFileWithText(L"C:\\Program", "a"));
     process::g_launchGate.lock();
     ASSERT_EQ(0, checkAllCandidates());
-    std::vector<Notice> notices = NoticeRecorder::waitForNotices(1);
-    ASSERT_EQ(1u, notices.size());
-    EXPECT_EQ(NoticeKind::Dialog, notices[0].kind);
-    EXPECT_EQ(L"/restart", notices[0].noticeSwitch);
+    const Notice first = dialogNotice(L"/restart", L"C:\\Program");
+    EXPECT_EQ(std::vector<Notice>{first}, NoticeRecorder::waitForNotices(1));
 
     // Later ones are dropped while the gate is held ...
     ASSERT_TRUE(createFileWithText(L"C:\\Program.b", "b"));
@@ -593,11 +574,8 @@ TEST_F(Countermeasure, RestartNoticesAfterTheFirstOnlyTestTheLaunchGate)
     // ... and given through the session when it is free; the pass leaves the gate free.
     ASSERT_TRUE(createFileWithText(L"C:\\Program.c", "c"));
     ASSERT_EQ(0, checkAllCandidates());
-    notices = NoticeRecorder::waitForNotices(2);
-    ASSERT_EQ(2u, notices.size());
-    EXPECT_EQ(NoticeKind::ViaSession, notices[1].kind);
-    EXPECT_EQ(L"/restart", notices[1].effectiveSwitch);
-    EXPECT_EQ(L"C:\\Program.c", notices[1].path);
+    EXPECT_EQ((std::vector<Notice>{first, sessionNotice(L"/restart", L"C:\\Program.c")}),
+              NoticeRecorder::waitForNotices(2));
     EXPECT_TRUE(process::g_launchGate.try_lock());
     process::g_launchGate.unlock();
 
@@ -625,10 +603,7 @@ TEST_F(Countermeasure, ARecordThatRaisesAfterARenameLeavesItARename)
     EXPECT_EQ("a", readFileText(L"C:\\Program1"));
     EXPECT_FALSE(exists(L"C:\\Program"));
     EXPECT_TRUE(addedOperations(_pendingBefore).empty());
-    const std::vector<Notice> notices = NoticeRecorder::waitForNotices(1);
-    ASSERT_EQ(1u, notices.size());
-    EXPECT_EQ(NoticeKind::ViaSession, notices[0].kind);
-    EXPECT_EQ(L"/normal", notices[0].effectiveSwitch);
+    EXPECT_EQ(std::vector<Notice>{sessionNotice(L"/normal", L"C:\\Program")}, NoticeRecorder::waitForNotices(1));
     EXPECT_FALSE(process::g_restartPending.load());
 
     ASSERT_TRUE(createFileWithText(L"C:\\Program", "b"));

@@ -24,14 +24,18 @@ struct Record {
     DWORD id;
     bool operator==(const Record& o) const { return text == o.text && type == o.type && id == o.id; }
 };
-// For test failures: the type, the id and the text (characters outside ASCII as '?').
+// For test failures: a text with the characters outside ASCII as '?'.
+inline std::string asciiOf(const std::wstring& text)
+{
+    std::string out;
+    for (wchar_t c : text) {
+        out += c < 128 ? static_cast<char>(c) : '?';
+    }
+    return out;
+}
 inline std::ostream& operator<<(std::ostream& out, const Record& r)
 {
-    out << r.type << "/" << r.id << " \"";
-    for (wchar_t c : r.text) {
-        out << (c < 128 ? static_cast<char>(c) : '?');
-    }
-    return out << "\"";
+    return out << r.type << "/" << r.id << " \"" << asciiOf(r.text) << "\"";
 }
 
 // Collects the records the check writes and the notices it gives: install() forgets what
@@ -76,7 +80,27 @@ struct Notice {
     std::wstring noticeSwitch; // as given (empty for ViaSession means "the current one")
     std::wstring effectiveSwitch; // what the dialog would show, worked out at call time
     std::wstring path;
+    bool operator==(const Notice& o) const
+    {
+        return kind == o.kind && noticeSwitch == o.noticeSwitch && effectiveSwitch == o.effectiveSwitch &&
+               path == o.path;
+    }
 };
+// A notice through the console session with the current switch, which was `effective`;
+// and a dialog started at once with `noticeSwitch`.
+inline Notice sessionNotice(const std::wstring& effective, const std::wstring& path)
+{
+    return {NoticeKind::ViaSession, L"", effective, path};
+}
+inline Notice dialogNotice(const std::wstring& noticeSwitch, const std::wstring& path)
+{
+    return {NoticeKind::Dialog, noticeSwitch, noticeSwitch, path};
+}
+inline std::ostream& operator<<(std::ostream& out, const Notice& n)
+{
+    out << (n.kind == NoticeKind::Dialog ? "dialog " : "session ");
+    return out << asciiOf(n.noticeSwitch) << " (" << asciiOf(n.effectiveSwitch) << ") \"" << asciiOf(n.path) << "\"";
+}
 
 // Records each notice (the notices of RecordSink::install). With holdFatal, a "/fatal"
 // dialog stays "open" until releaseFatal.

@@ -15,20 +15,13 @@
 
 using namespace brimlock_test;
 using namespace tamselsvc::model::service;
-using brimlock_test::unixPathOf;
 
 namespace {
-
-// Runs the script on the host and waits until it has ended (a marker beside the folder).
-bool runUnixShellAndWait(const std::string& script, const std::wstring& folder, const std::string&)
-{
-    return brimlock_test::runHostShellAndWait(script, folder + L".done");
-}
 
 // Removed on the Linux side: a Windows-side tree removal would follow the links.
 bool removeLinkFolder(const std::wstring& folder, const std::string& unixFolder)
 {
-    return runUnixShellAndWait("rm -rf '" + unixFolder + "'", folder, unixFolder) && !exists(folder);
+    return runHostShellAndWait("rm -rf '" + unixFolder + "'", folder + L".done") && !exists(folder);
 }
 
 } // namespace
@@ -44,9 +37,9 @@ TEST(ListMatchingFiles, LinkedFoldersAreSkippedAndLinkedFilesKept)
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr)) << GetLastError();
     ASSERT_TRUE(CreateDirectoryW((folder + L"\\realdir").c_str(), nullptr));
     ASSERT_TRUE(createFileWithText(folder + L"\\realfile", "r"));
-    ASSERT_TRUE(runUnixShellAndWait("cd '" + unixFolder + "' && ln -s realfile filelink && ln -s realdir dirlink && "
+    ASSERT_TRUE(runHostShellAndWait("cd '" + unixFolder + "' && ln -s realfile filelink && ln -s realdir dirlink && "
                                     "ln -s nothing dangling && touch done",
-                                    folder, unixFolder));
+                                    folder + L".done"));
     ASSERT_TRUE(exists(folder + L"\\done")) << "the links were not made";
 
     const PathPredicate all = [](const std::wstring&) { return true; };

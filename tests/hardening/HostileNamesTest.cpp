@@ -3,8 +3,9 @@
 // links and folders named like a candidate. Each offending file is handled or left with a
 // record; no pass ends the process; nothing that is not an offending file is touched.
 #include "CountermeasureTesting.h"
-#include "TestPaths.h"
 #include "HostShell.h"
+#include "MessageBoxProbe.h"
+#include "TestPaths.h"
 #include "Wait.h"
 
 #include "_model/_service/Countermeasure.h"
@@ -22,24 +23,6 @@ using namespace brimlock_test;
 using namespace tamselsvc::model::service;
 
 namespace {
-
-std::string utf8(const std::wstring& text)
-{
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                      nullptr);
-    std::string out(n > 0 ? n : 0, '\0');
-    if (n > 0) {
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
-    }
-    return out;
-}
-
-using brimlock_test::unixPathOf;
-
-bool runUnixShellAndWait(const std::string& script, const std::wstring& marker)
-{
-    return brimlock_test::runHostShellAndWait(script, marker);
-}
 
 // The files of C:\ whose names start with "Program", as the listing shows them.
 std::vector<std::wstring> listedProgramFiles()
@@ -97,7 +80,7 @@ protected:
         // stopped half-way: from the Linux side.
         const std::string c = unixPathOf(L"C:\\");
         if (!c.empty()) {
-            runUnixShellAndWait("cd '" + c + "' && find . -maxdepth 1 -type f -name 'Program*' -delete",
+            runHostShellAndWait("cd '" + c + "' && find . -maxdepth 1 -type f -name 'Program*' -delete",
                                 L"C:\\brimlock-hard.done");
         }
         restorePendingOperations(_pending);
@@ -148,7 +131,7 @@ protected:
             _cleanup.push_back(fate.renamedTo);
         }
         _cleanup.push_back(path);
-        std::printf("  %-60.60s planted=%d(%lu) there=%d renamed=%d recorded=%d\n", utf8(path).c_str(), fate.planted,
+        std::printf("  %-60.60s planted=%d(%lu) there=%d renamed=%d recorded=%d\n", toUtf8(path).c_str(), fate.planted,
                     fate.plantError, fate.stillThere, !fate.renamedTo.empty(), fate.recorded);
     }
 
@@ -159,11 +142,11 @@ protected:
             return; // the file system refused the name: nothing to protect against
         }
         if (!fate.stillThere) {
-            ASSERT_FALSE(fate.renamedTo.empty()) << utf8(path) << ": gone without a renamed record";
-            EXPECT_TRUE(exists(fate.renamedTo)) << utf8(fate.renamedTo);
+            ASSERT_FALSE(fate.renamedTo.empty()) << toUtf8(path) << ": gone without a renamed record";
+            EXPECT_TRUE(exists(fate.renamedTo)) << toUtf8(fate.renamedTo);
             EXPECT_EQ("hostile", readFileText(fate.renamedTo));
         } else {
-            EXPECT_TRUE(fate.recorded) << utf8(path) << ": left in place without a record";
+            EXPECT_TRUE(fate.recorded) << toUtf8(path) << ": left in place without a record";
         }
     }
 
@@ -200,7 +183,7 @@ TEST_F(HostileNames, LettersOutsideTheCodePageSurrogatesAndPercentSignsAreRename
     EXPECT_FALSE(fates[0].stillThere);
     // The new name keeps the stem's case and the extension, "%" signs and all.
     if (!fates[1].renamedTo.empty()) {
-        EXPECT_EQ(0u, fates[1].renamedTo.rfind(L"C:\\PROGRAM", 0)) << utf8(fates[1].renamedTo);
+        EXPECT_EQ(0u, fates[1].renamedTo.rfind(L"C:\\PROGRAM", 0)) << toUtf8(fates[1].renamedTo);
         const std::wstring tail = L".\x00E9%s%n%%";
         EXPECT_EQ(fates[1].renamedTo.size() - tail.size(), fates[1].renamedTo.rfind(tail));
     }
@@ -243,7 +226,7 @@ TEST_F(HostileNames, LinkNamedLikeACandidateIsRenamedAsTheLinkAndItsTargetIsUnto
     CreateDirectoryW(folderTarget.c_str(), nullptr);
     ASSERT_TRUE(createFileWithText(folderTarget + L"\\inside.txt", "inside"));
     const std::string c = unixPathOf(L"C:\\");
-    ASSERT_TRUE(runUnixShellAndWait("cd '" + c + "' && ln -s brimlock-hard-target.txt Program && "
+    ASSERT_TRUE(runHostShellAndWait("cd '" + c + "' && ln -s brimlock-hard-target.txt Program && "
                                     "ln -s brimlock-hard-dir Program.lnkdir",
                                     L"C:\\brimlock-hard.done"));
     pass();
@@ -255,7 +238,7 @@ TEST_F(HostileNames, LinkNamedLikeACandidateIsRenamedAsTheLinkAndItsTargetIsUnto
     // The renamed entry must still be a link on the Linux side, to the same target.
     const std::string check = "test -L '" + c + "Program1' && test \\\"$(readlink '" + c +
                               "Program1')\\\" = brimlock-hard-target.txt && touch '" + c + "brimlock-hard.ok'";
-    runUnixShellAndWait(check, L"C:\\brimlock-hard.done");
+    runHostShellAndWait(check, L"C:\\brimlock-hard.done");
     const bool linkRenamed = exists(L"C:\\brimlock-hard.ok");
     DeleteFileW(L"C:\\brimlock-hard.ok");
     if (!atTarget && atNewName && !linkRenamed) {
@@ -263,7 +246,7 @@ TEST_F(HostileNames, LinkNamedLikeACandidateIsRenamedAsTheLinkAndItsTargetIsUnto
         // FILE_FLAG_OPEN_REPARSE_POINT, so the rename through that handle moves the target
         // to the new name and leaves the link dangling; Windows opens and renames the link
         // itself. Nothing is lost.
-        runUnixShellAndWait("rm -f '" + c + "Program' '" + c + "Program1' '" + c + "Program.lnkdir' && rm -rf '" + c +
+        runHostShellAndWait("rm -f '" + c + "Program' '" + c + "Program1' '" + c + "Program.lnkdir' && rm -rf '" + c +
                                 "brimlock-hard-dir'",
                             L"C:\\brimlock-hard.done");
         GTEST_SKIP() << "Wine opened the link's target, not the link, and the target left its folder";
@@ -273,7 +256,7 @@ TEST_F(HostileNames, LinkNamedLikeACandidateIsRenamedAsTheLinkAndItsTargetIsUnto
     // A link to a folder is a folder: never touched.
     EXPECT_TRUE(isDirectory(L"C:\\Program.lnkdir"));
     EXPECT_EQ("inside", readFileText(folderTarget + L"\\inside.txt"));
-    runUnixShellAndWait("rm -f '" + c + "Program1' '" + c + "Program.lnkdir' '" + c + "brimlock-hard.ok' '" + c +
+    runHostShellAndWait("rm -f '" + c + "Program1' '" + c + "Program.lnkdir' '" + c + "brimlock-hard.ok' '" + c +
                             "brimlock-hard-target.txt' && rm -rf '" + c + "brimlock-hard-dir'",
                         L"C:\\brimlock-hard.done");
 }
@@ -303,7 +286,7 @@ TEST_F(HostileNames, NamesMadeOnTheLinuxSideAreHandledOrRecorded)
         " && for n in '\\377' '\\355\\240\\200' '\\134' '\\042' '*?<>|'; do printf x > \"Program.$(printf \"$n\")\"; done";
     const bool written = createFileWithText(script, "cd '" + c + "'" + kLoop);
     ASSERT_TRUE(written);
-    ASSERT_TRUE(runUnixShellAndWait("sh '" + unixPathOf(script) + "'", L"C:\\brimlock-hard.done"));
+    ASSERT_TRUE(runHostShellAndWait("sh '" + unixPathOf(script) + "'", L"C:\\brimlock-hard.done"));
     DeleteFileW(script.c_str());
     // Such names cannot be opened by path on the Windows side: what is there is what the
     // listing shows.
@@ -314,7 +297,7 @@ TEST_F(HostileNames, NamesMadeOnTheLinuxSideAreHandledOrRecorded)
     EXPECT_EQ("", _raised);
     const std::vector<std::wstring> after = listedProgramFiles();
     for (const Record& r : RecordSink::peek()) {
-        std::printf("  record %u: %s\n", r.type, utf8(r.text.substr(r.text.find(L'"') == std::wstring::npos ? 0 : r.text.find(L'"'))).c_str());
+        std::printf("  record %u: %s\n", r.type, toUtf8(r.text.substr(r.text.find(L'"') == std::wstring::npos ? 0 : r.text.find(L'"'))).c_str());
     }
     for (const auto& path : planted) {
         const bool stillThere = std::find(after.begin(), after.end(), path) != after.end();
@@ -322,7 +305,7 @@ TEST_F(HostileNames, NamesMadeOnTheLinuxSideAreHandledOrRecorded)
         for (const Record& r : RecordSink::peek()) {
             recorded = recorded || r.text.find(L"\"" + path + L"\"") != std::wstring::npos;
         }
-        std::printf("  %-40.40s there=%d recorded=%d\n", utf8(path).c_str(), stillThere, recorded);
+        std::printf("  %-40.40s there=%d recorded=%d\n", toUtf8(path).c_str(), stillThere, recorded);
         if (fileNameOf(path).empty()) {
             // A backslash in a Linux name: no stem "Program", no candidate, left alone.
             EXPECT_TRUE(stillThere);
@@ -331,14 +314,14 @@ TEST_F(HostileNames, NamesMadeOnTheLinuxSideAreHandledOrRecorded)
         if (path.find_first_of(L"\"*?<>|") != std::wstring::npos) {
             // A name the system refuses as a path: no program can be started by it. Left
             // alone with a diagnostic line; no record, nothing scheduled.
-            EXPECT_TRUE(stillThere) << utf8(path);
-            EXPECT_FALSE(recorded) << utf8(path);
+            EXPECT_TRUE(stillThere) << toUtf8(path);
+            EXPECT_FALSE(recorded) << toUtf8(path);
             continue;
         }
-        EXPECT_TRUE(recorded) << utf8(path) << (stillThere ? ": left without a record" : ": gone without a record");
+        EXPECT_TRUE(recorded) << toUtf8(path) << (stillThere ? ": left without a record" : ": gone without a record");
     }
     EXPECT_TRUE(addedOperations(_pending).empty()) << "nothing scheduled for the refused names";
-    runUnixShellAndWait("cd '" + c + "' && rm -f Program.* Program1.* Program2.* Program3.* Program4.* Program5.*",
+    runHostShellAndWait("cd '" + c + "' && rm -f Program.* Program1.* Program2.* Program3.* Program4.* Program5.*",
                         L"C:\\brimlock-hard.done");
 }
 
@@ -352,7 +335,7 @@ TEST_F(HostileNames, TrailingDotsAndSpacesAreRenamedAndScheduledAsListed)
     ASSERT_FALSE(c.empty()) << "not under Wine";
     const std::wstring dotted = L"C:\\Program.";
     const std::wstring spaced = L"C:\\Program.exe ";
-    ASSERT_TRUE(runUnixShellAndWait("cd '" + c + "' && printf dot > 'Program.' && printf space > 'Program.exe '",
+    ASSERT_TRUE(runHostShellAndWait("cd '" + c + "' && printf dot > 'Program.' && printf space > 'Program.exe '",
                                     L"C:\\brimlock-hard.done"));
     ASSERT_TRUE(listed(dotted) && listed(spaced)) << "the names were not made as written";
     pass();
@@ -371,12 +354,12 @@ TEST_F(HostileNames, TrailingDotsAndSpacesAreRenamedAndScheduledAsListed)
     for (const Record& record : records) {
         EXPECT_TRUE(record.text == messageString(102) + L"\"" + dotted + L"\" -> \"" + dottedNew + L"\"" ||
                     record.text == messageString(102) + L"\"" + spaced + L"\" -> \"" + spacedNew + L"\"")
-            << utf8(record.text);
+            << toUtf8(record.text);
     }
 
     // Held: the restart operation names the entry exactly (Windows keeps NT paths, which
     // are taken as written).
-    ASSERT_TRUE(runUnixShellAndWait("cd '" + c + "' && printf dot > 'Program.'", L"C:\\brimlock-hard.done"));
+    ASSERT_TRUE(runHostShellAndWait("cd '" + c + "' && printf dot > 'Program.'", L"C:\\brimlock-hard.done"));
     HANDLE held = CreateFileW(L"\\\\?\\C:\\Program.", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, held) << GetLastError();
     pass();
@@ -389,5 +372,5 @@ TEST_F(HostileNames, TrailingDotsAndSpacesAreRenamedAndScheduledAsListed)
     EXPECT_EQ(L"\\??\\C:\\Program.", added[0].first);
     EXPECT_EQ(L"\\??\\C:\\Program3.", added[0].second);
     EXPECT_EQ(messageString(103) + L"\"" + dotted + L"\" -> \"C:\\Program3.\"", records[1].text);
-    runUnixShellAndWait("cd '" + c + "' && rm -f Program*. Program*.exe' '", L"C:\\brimlock-hard.done");
+    runHostShellAndWait("cd '" + c + "' && rm -f Program*. Program*.exe' '", L"C:\\brimlock-hard.done");
 }

@@ -202,18 +202,13 @@ TEST_F(ServiceFaults, ReadOnlyFileIsRenamedAndAHeldFileUnderABusyRootIsRecordedO
 }
 
 // Waits until both counts of the process are back at (or below) their resting values.
-void expectBackAtRest(DWORD pid, int restingThreads, int restingHandles, const std::vector<std::string>& restingList)
+void expectBackAtRest(DWORD pid, const ThreadsAndHandles& rest, const std::vector<std::string>& restingList)
 {
-    int threads = -1, handles = -1;
-    EXPECT_TRUE(waitUntil(
-        [&] {
-            threads = threadCount(pid);
-            handles = handleCount(pid);
-            return threads <= restingThreads && handles <= restingHandles;
-        },
-        20s, 100ms))
-        << "threads resting " << restingThreads << ", now " << threads << "; handles resting " << restingHandles
-        << ", now " << handles << "; added (value:type): " << ::testing::PrintToString(handlesAdded(restingList, handleList(pid)));
+    ThreadsAndHandles now;
+    EXPECT_TRUE(waitForRest(pid, rest, 20s, &now))
+        << "threads resting " << rest.threads << ", now " << now.threads << "; handles resting " << rest.handles
+        << ", now " << now.handles
+        << "; added (value:type): " << ::testing::PrintToString(handlesAdded(restingList, handleList(pid)));
 }
 
 TEST_F(ServiceFaults, ThreadAndHandleCountsReturnToRestAfterFiftyCountermeasures)
@@ -222,34 +217,19 @@ TEST_F(ServiceFaults, ThreadAndHandleCountsReturnToRestAfterFiftyCountermeasures
     ASSERT_TRUE(installed.ok()) << installed.error();
     startService(installed);
     Sleep(1500);
-    const int restingThreads = threadCount(pid);
-    const int restingHandles = handleCount(pid);
+    const ThreadsAndHandles rest = countsOf(pid);
     const std::vector<std::string> restingList = handleList(pid);
-    ASSERT_GT(restingThreads, 0) << "no thread snapshot: " << GetLastError();
-    ASSERT_GT(restingHandles, 0) << "no handle list";
+    ASSERT_GT(rest.threads, 0) << "no thread snapshot: " << GetLastError();
+    ASSERT_GT(rest.handles, 0) << "no handle list";
 
     // Ten offending files per pass (one stem, ten extensions), five rounds: fifty
     // renames, each with its detached notification thread (under Wine the session query
     // fails, so these start no dialog; the launches are counted in the next test).
-    int renamed = 0;
-    for (int round = 0; round < 5; ++round) {
-        for (int i = 0; i < 10; ++i) {
-            ASSERT_TRUE(createFile(L"C:\\Program.r" + std::to_wstring(i)));
-        }
-        ASSERT_TRUE(waitUntil([] { return namesMatching(L"C:\\Program.r*").empty(); }, 15s))
-            << "round " << round << ": " << ::testing::PrintToString(namesMatching(L"C:\\Program*"));
-        // Move the renamed files out of the way so the next round starts from number 1.
-        for (int n = 1; n <= 10; ++n) {
-            const std::wstring pattern = L"Program" + std::to_wstring(n) + L".r*";
-            renamed += namesMatching(L"C:\\" + pattern).empty() ? 0 : 1;
-            deleteFilesMatching(L"C:", pattern);
-        }
-    }
-    EXPECT_EQ(50, renamed);
+    EXPECT_EQ(50, renameInRounds(50)) << ::testing::PrintToString(namesMatching(L"C:\\Program*"));
     expectStillRunning(installed);
-    expectBackAtRest(pid, restingThreads, restingHandles, restingList);
-    RecordProperty("resting_threads", restingThreads);
-    RecordProperty("resting_handles", restingHandles);
+    expectBackAtRest(pid, rest, restingList);
+    RecordProperty("resting_threads", rest.threads);
+    RecordProperty("resting_handles", rest.handles);
     stopService(installed);
 }
 
@@ -304,13 +284,12 @@ TEST_F(ServiceFaults, DeniedRenameIsScheduledAndDeniedSchedulingGivesOneFatalNot
     // own the first time they are needed and keeps them (seen under Wine: one event, made
     // during the second fatal pass, then the count stays flat over 25 passes). Rest is what
     // the process holds after that; eight more passes must leave nothing behind.
-    int restingThreads = 0, restingHandles = 0;
+    ThreadsAndHandles rest;
     std::vector<std::string> restingList;
     for (int i = 0; i < kPasses; ++i) {
         if (i == 3) {
             Sleep(1500);
-            restingThreads = threadCount(pid);
-            restingHandles = handleCount(pid);
+            rest = countsOf(pid);
             restingList = handleList(pid);
         }
         const std::wstring path = failingFile(i);
@@ -328,7 +307,7 @@ TEST_F(ServiceFaults, DeniedRenameIsScheduledAndDeniedSchedulingGivesOneFatalNot
     EXPECT_EQ(1u, log.count(errorRecord)) << "the first file stays silent";
     EXPECT_TRUE(fileExists(L"C:\\Program")) << "nothing was done to the file";
     expectStillRunning(installed);
-    expectBackAtRest(pid, restingThreads, restingHandles, restingList);
+    expectBackAtRest(pid, rest, restingList);
     stopService(installed);
 }
 

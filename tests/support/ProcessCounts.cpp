@@ -1,5 +1,7 @@
 #include "ProcessCounts.h"
 
+#include "Wait.h"
+
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -113,6 +115,21 @@ std::vector<std::string> handlesAdded(const std::vector<std::string>& before, co
     std::vector<std::string> added;
     std::set_difference(now.begin(), now.end(), before.begin(), before.end(), std::back_inserter(added));
     return added;
+}
+
+ThreadsAndHandles countsOf(DWORD pid)
+{
+    return {threadCount(pid), handleCount(pid)};
+}
+
+bool waitForRest(DWORD pid, const ThreadsAndHandles& rest, std::chrono::milliseconds timeout, ThreadsAndHandles* last)
+{
+    return waitUntil(
+        [&] {
+            *last = countsOf(pid);
+            return last->threads <= rest.threads && last->handles <= rest.handles;
+        },
+        timeout, std::chrono::milliseconds(100));
 }
 
 } // namespace brimlock_test

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,15 @@ int threadCount(DWORD pid);
 // Handles that `pid` holds open, from NtQuerySystemInformation(SystemHandleInformation);
 // -1 when the list cannot be read.
 int handleCount(DWORD pid);
+
+struct ThreadsAndHandles {
+    int threads = -1;
+    int handles = -1;
+};
+ThreadsAndHandles countsOf(DWORD pid);
+// Polls until both counts of `pid` are at or below those of `rest`, at most `timeout`;
+// `last` gets the counts seen last.
+bool waitForRest(DWORD pid, const ThreadsAndHandles& rest, std::chrono::milliseconds timeout, ThreadsAndHandles* last);
 
 // The handles of `pid` as "value:type" (type as the system's object type number), sorted;
 // for telling which handles a failing check found in excess.

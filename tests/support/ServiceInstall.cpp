@@ -9,6 +9,7 @@
 #include <shlobj.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -132,6 +133,25 @@ bool setServiceSwitch(const wchar_t* name, bool on)
     }
     const LSTATUS deleted = deleteMachineValue(kConfigKey, name);
     return deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND; // absent already is as good
+}
+
+int renameInRounds(int total)
+{
+    int renamed = 0;
+    while (renamed < total) {
+        for (int i = 0; i < std::min(10, total - renamed); ++i) {
+            createFile(L"C:\\Program.r" + std::to_wstring(i));
+        }
+        if (!waitUntil([] { return namesMatching(L"C:\\Program.r*").empty(); }, std::chrono::seconds(15))) {
+            break;
+        }
+        for (int n = 1; n <= 10; ++n) {
+            for (const std::wstring& name : namesMatching(L"C:\\Program" + std::to_wstring(n) + L".r*")) {
+                renamed += DeleteFileW((L"C:\\" + name).c_str()) ? 1 : 0;
+            }
+        }
+    }
+    return renamed;
 }
 
 void waitBeforeStop(DWORD waitMs, bool plant)

@@ -64,6 +64,12 @@ void endProcesses(const std::wstring& imageName);
 // the value cannot be written or deleted.
 bool setServiceSwitch(const wchar_t* name, bool on);
 
+// Renames by the running service, ten per pass: C:\Program.r0 to C:\Program.r9 (one stem)
+// are made and, once the service has renamed them all (15 s at most), the renamed files are
+// removed, so that the next round starts from number 1 again; until `total` are renamed.
+// Returns how many were; a round not done in time ends it early.
+int renameInRounds(int total);
+
 // The wait between RUNNING and a stop at a random moment: `waitMs` in all; with `plant`,
 // C:\Program is made half-way (C:\Program1 removed first), so that the stop lands in the
 // watcher's one-second pause or in the pass after it.

@@ -43,27 +43,6 @@ namespace {
 constexpr int kMaxOffendingPerBurst = 95;
 constexpr DWORD kHangMs = 30000;
 
-std::vector<std::wstring> namesMatching(const std::wstring& pattern)
-{
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW(pattern.c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            names.push_back(data.cFileName);
-        } while (FindNextFileW(find, &data));
-        FindClose(find);
-    }
-    return names;
-}
-
-void deleteMatching(const std::wstring& pattern)
-{
-    for (const std::wstring& name : namesMatching(pattern)) {
-        DeleteFileW((L"C:\\" + name).c_str());
-    }
-}
-
 // ---- 1. stops at random moments ----------------------------------------------------
 
 bool runStops(InstalledService& installed, int cycles, int budgetSeconds, unsigned seed)
@@ -299,8 +278,8 @@ bool runBurst(const Burst& burst, bool fromHost, const DbwinListener& listener, 
         std::printf("  wrong: %ls\n", w.c_str());
     }
     // Clean up for the next burst and let the passes of the deletions settle.
-    deleteMatching(L"C:\\Program*.b*");
-    deleteMatching(L"C:\\stress_*.dat");
+    deleteFilesMatching(L"C:", L"Program*.b*");
+    deleteFilesMatching(L"C:", L"stress_*.dat");
     clearPendingOperations();
     endProcesses(L"brimlockdlg.exe");
     Sleep(2500);
@@ -339,58 +318,6 @@ bool runBursts(InstalledService& installed, int seconds)
 
 // ---- 3. countermeasures and launches: threads and handles back at rest ------------------
 
-struct Counts {
-    int threads;
-    int handles;
-};
-
-Counts countsOf(DWORD pid)
-{
-    return {threadCount(pid), handleCount(pid)};
-}
-
-// Polls until both counts are at or below `rest`, at most 30 s; gives the last counts.
-bool waitForRest(DWORD pid, const Counts& rest, Counts* last)
-{
-    const double limit = nowMs() + 30000;
-    do {
-        *last = countsOf(pid);
-        if (last->threads <= rest.threads && last->handles <= rest.handles) {
-            return true;
-        }
-        Sleep(100);
-    } while (nowMs() < limit);
-    return false;
-}
-
-// Ten offending files (one stem, ten extensions) per pass until `total` are renamed.
-int runCountermeasures(int total)
-{
-    int renamed = 0;
-    while (renamed < total) {
-        const int batch = std::min(10, total - renamed);
-        for (int i = 0; i < batch; ++i) {
-            createFile(L"C:\\Program.r" + std::to_wstring(i));
-        }
-        const double limit = nowMs() + 15000;
-        while (!namesMatching(L"C:\\Program.r*").empty() && nowMs() < limit) {
-            Sleep(10);
-        }
-        if (!namesMatching(L"C:\\Program.r*").empty()) {
-            std::fprintf(stderr, "countermeasures: files left after 15 s\n");
-            break;
-        }
-        // Out of the way, so that the next batch starts again from number 1.
-        for (int n = 1; n <= 10; ++n) {
-            const std::vector<std::wstring> found = namesMatching(L"C:\\Program" + std::to_wstring(n) + L".r*");
-            for (const std::wstring& name : found) {
-                renamed += DeleteFileW((L"C:\\" + name).c_str()) ? 1 : 0;
-            }
-        }
-    }
-    return renamed;
-}
-
 // The stand-in dialogs started since the last call, by notice switch; their files go.
 void collectLaunches(int* fatal, int* other)
 {
@@ -410,15 +337,15 @@ bool runCountermeasuresAndLaunches(InstalledService& installed, int countermeasu
     }
     const DWORD pid = status.dwProcessId;
     Sleep(2000);
-    const Counts rest = countsOf(pid);
+    const ThreadsAndHandles rest = countsOf(pid);
     std::printf("resting service process: %d threads, %d handles\n", rest.threads, rest.handles);
     bool ok = rest.threads > 0 && rest.handles > 0;
 
     const double started = nowMs();
-    const int renamed = runCountermeasures(countermeasures);
+    const int renamed = renameInRounds(countermeasures);
     const double renameSeconds = (nowMs() - started) / 1000.0;
-    Counts peak = countsOf(pid), after{};
-    const bool restedAfterRenames = waitForRest(pid, rest, &after);
+    ThreadsAndHandles peak = countsOf(pid), after;
+    const bool restedAfterRenames = waitForRest(pid, rest, std::chrono::seconds(30), &after);
     std::printf("%d countermeasures (renames, 10 per pass) in %.0f s: then %d threads, %d handles (%s)\n", renamed,
                 renameSeconds, after.threads, after.handles, restedAfterRenames ? "back at rest" : "NOT back at rest");
     ok = ok && restedAfterRenames && renamed >= countermeasures;
@@ -446,7 +373,7 @@ bool runCountermeasuresAndLaunches(InstalledService& installed, int countermeasu
                 int triggers = 0;
                 // Rest for the launches is taken after ten of them: the runtime makes an
                 // object or two of its own the first time a launch needs it and keeps them.
-                Counts warm{-1, -1};
+                ThreadsAndHandles warm;
                 while (fatal < launches && nowMs() < deadline) {
                     if (warm.threads < 0 && fatal >= 10) {
                         Sleep(1500);
@@ -468,14 +395,14 @@ bool runCountermeasuresAndLaunches(InstalledService& installed, int countermeasu
                     setImmutable(failing, false);
                     DeleteFileW(failing.c_str());
                     if (triggers % 20 == 0) {
-                        Counts now = countsOf(pid);
+                        const ThreadsAndHandles now = countsOf(pid);
                         peak.threads = std::max(peak.threads, now.threads);
                         peak.handles = std::max(peak.handles, now.handles);
                     }
                 }
                 Sleep(2000);
                 collectLaunches(&fatal, &other);
-                const bool rested = warm.threads > 0 && waitForRest(pid, warm, &after);
+                const bool rested = warm.threads > 0 && waitForRest(pid, warm, std::chrono::seconds(30), &after);
                 std::printf("%d launches (\"/fatal\" dialogs, %d other) from %d changes in %.0f s: rest after the first "
                             "ten %d threads, %d handles; at the end %d threads, %d handles (%s); highest seen %d "
                             "threads, %d handles\n",
