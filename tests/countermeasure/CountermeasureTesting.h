@@ -3,6 +3,7 @@
 // check (records, notices); drive C and the restart list come with DriveC.h.
 
 #include "DriveC.h"
+#include "MessageBoxProbe.h"
 #include "RecordTexts.h"
 
 #include "_model/_service/CountermeasurePorts.h"
@@ -24,18 +25,10 @@ struct Record {
     DWORD id;
     bool operator==(const Record& o) const { return text == o.text && type == o.type && id == o.id; }
 };
-// For test failures: a text with the characters outside ASCII as '?'.
-inline std::string asciiOf(const std::wstring& text)
-{
-    std::string out;
-    for (wchar_t c : text) {
-        out += c < 128 ? static_cast<char>(c) : '?';
-    }
-    return out;
-}
+// For test failures.
 inline std::ostream& operator<<(std::ostream& out, const Record& r)
 {
-    return out << r.type << "/" << r.id << " \"" << asciiOf(r.text) << "\"";
+    return out << r.type << "/" << r.id << " \"" << toUtf8(r.text) << "\"";
 }
 
 // Collects the records the check writes and the notices it gives: install() forgets what
@@ -99,7 +92,7 @@ inline Notice dialogNotice(const std::wstring& noticeSwitch, const std::wstring&
 inline std::ostream& operator<<(std::ostream& out, const Notice& n)
 {
     out << (n.kind == NoticeKind::Dialog ? "dialog " : "session ");
-    return out << asciiOf(n.noticeSwitch) << " (" << asciiOf(n.effectiveSwitch) << ") \"" << asciiOf(n.path) << "\"";
+    return out << toUtf8(n.noticeSwitch) << " (" << toUtf8(n.effectiveSwitch) << ") \"" << toUtf8(n.path) << "\"";
 }
 
 // Records each notice (the notices of RecordSink::install). With holdFatal, a "/fatal"

@@ -1,5 +1,7 @@
 #include "PolicyTemplate.h"
 
+#include "MessageBoxProbe.h"
+
 #include <msxml2.h>
 #include <oleauto.h>
 #include <wrl/client.h>
@@ -50,15 +52,6 @@ public:
 private:
     BSTR _value = nullptr;
 };
-
-std::string narrow(const std::wstring& text)
-{
-    std::string out;
-    for (wchar_t c : text) {
-        out += c < 128 ? static_cast<char>(c) : '?';
-    }
-    return out;
-}
 
 std::wstring localName(IXMLDOMNode* node)
 {
@@ -150,12 +143,12 @@ std::vector<PolicySetting> readPolicyTemplate(const std::wstring& path, std::str
         if (SUCCEEDED(document->get_parseError(&parseError)) && parseError) {
             parseError->get_reason(reason.put());
         }
-        error = "cannot load " + narrow(path) + ": " + narrow(reason.text());
+        error = "cannot load " + toUtf8(path) + ": " + toUtf8(reason.text());
         return policies;
     }
     ComPtr<IXMLDOMElement> root;
     if (FAILED(document->get_documentElement(&root)) || !root || localName(root.Get()) != L"policyDefinitions") {
-        error = narrow(path) + " is not a policy template (no <policyDefinitions>)";
+        error = toUtf8(path) + " is not a policy template (no <policyDefinitions>)";
         return policies;
     }
     for (const auto& group : children(root.Get(), L"policies")) {
