@@ -8,9 +8,7 @@
 #include "_model/_service/RenameError.h"
 #include "_model/_service/RestartList.h"
 #include "_process/NotificationLaunch.h"
-#include "_win32/DetachedThread.h"
 #include "_win32/LogDebug.h"
-#include "_win32/ReportAppEvent.h"
 #include "_win32/SrwLock.h"
 
 #include <atomic>
@@ -21,17 +19,6 @@ namespace tamselsvc { namespace model { namespace service {
 
 using Corvane::Orlin::LogDebugA;
 using Corvane::Orlin::LogDebugW;
-
-Corvane::Orlin::Ports<CountermeasurePorts> countermeasurePorts{CountermeasurePorts{
-    &Corvane::Orlin::ReportAppEvent,
-    &Corvane::Orlin::StartDetachedThread,
-    &process::notifyActiveUser,
-    &process::launchDialog,
-    &::CreateFileW,
-    &::SetFileInformationByHandle,
-    &::MoveFileExW,
-    &readPendingFileRenameOperations,
-}};
 
 namespace {
 
