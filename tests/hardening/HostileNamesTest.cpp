@@ -131,8 +131,8 @@ protected:
             _cleanup.push_back(fate.renamedTo);
         }
         _cleanup.push_back(path);
-        std::printf("  %-60.60s planted=%d(%lu) there=%d renamed=%d recorded=%d\n", toUtf8(path).c_str(), fate.planted,
-                    fate.plantError, fate.stillThere, !fate.renamedTo.empty(), fate.recorded);
+        std::printf("  %-60.60s planted=%d(%lu) there=%d renamed=%d recorded=%d\n", toUtf8(path).c_str(),
+                    fate.planted, fate.plantError, fate.stillThere, !fate.renamedTo.empty(), fate.recorded);
     }
 
     // Handled (gone, renamed to an existing file) or left with a record.

@@ -44,12 +44,6 @@ std::wstring sourcePath(const std::wstring& relative)
     return windowsPathOf(environmentVariable(L"BRIMLOCK_SOURCE_DIR")) + L"\\" + relative;
 }
 
-bool folderExists(const std::wstring& path)
-{
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // Wine's sc.exe accepts "sc failure" but its service control manager keeps no failure
 // actions; the tests expect them only where they are kept.
 bool runningUnderWine()
@@ -215,8 +209,8 @@ protected:
         EXPECT_TRUE(waitUntil([] { return findProcessByImageName(L"brimlock.exe") == 0; }, 10s));
         EXPECT_FALSE(fileExists(productFolder() + L"\\brimlock.exe"));
         EXPECT_FALSE(fileExists(productFolder() + L"\\brimlockdlg.exe"));
-        EXPECT_FALSE(folderExists(productFolder()));
-        EXPECT_FALSE(folderExists(makerFolder()));
+        EXPECT_FALSE(isDirectory(productFolder()));
+        EXPECT_FALSE(isDirectory(makerFolder()));
         EXPECT_FALSE(machineKeyExists(kEventSourceKey));
     }
 

@@ -11,6 +11,7 @@
 //  3. The time from creating C:\Program to its rename through running watchers, over 50
 //     tries: median and 95th percentile.
 // Run it in a test prefix: it writes to C:\ and removes what it wrote.
+#include "DriveC.h"
 #include "Figures.h"
 #include "HostShell.h"
 #include "SilentNotices.h"
@@ -82,12 +83,10 @@ bool createEntries(int from, int to)
                             L"C:\\brimlock-bench-done");
     }
     for (int i = from; i < to; ++i) {
-        HANDLE file = CreateFileW(entryName(i).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
+        if (!brimlock_test::createFile(entryName(i))) {
             fprintf(stderr, "cannot create %ls: %lu\n", entryName(i).c_str(), GetLastError());
             return false;
         }
-        CloseHandle(file);
     }
     return true;
 }
@@ -173,7 +172,7 @@ bool plantOffending()
 bool allRenamed()
 {
     for (int i = 0; i < kOffending; ++i) {
-        if (GetFileAttributesW(offendingName(i).c_str()) != INVALID_FILE_ATTRIBUTES) {
+        if (brimlock_test::exists(offendingName(i))) {
             return false;
         }
     }
@@ -322,14 +321,12 @@ void latencyFigures(int tries)
     Sleep(500);
     std::vector<double> latencies;
     for (int t = 0; t < tries; ++t) {
-        HANDLE file = CreateFileW(L"C:\\Program", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
+        if (!brimlock_test::createFile(L"C:\\Program")) {
             fprintf(stderr, "cannot create C:\\Program: %lu\n", GetLastError());
             break;
         }
-        CloseHandle(file);
         const auto created = Clock::now();
-        while (GetFileAttributesW(L"C:\\Program1") == INVALID_FILE_ATTRIBUTES && msSince(created) < 10000) {
+        while (!brimlock_test::exists(L"C:\\Program1") && msSince(created) < 10000) {
             Sleep(1);
         }
         latencies.push_back(msSince(created));

@@ -187,23 +187,21 @@ double makeFilesOnHost(const Burst& burst, double* startedAt)
         std::fprintf(stderr, "cannot start /bin/sh: %lu\n", GetLastError());
         return 0;
     }
-    const double limit = nowMs() + burst.total * 1000.0 / burst.rate * 3 + 30000;
+    const auto limit =
+        std::chrono::milliseconds(static_cast<long long>(burst.total * 1000.0 / burst.rate * 3 + 30000));
+    const auto appears = [&](const std::wstring& file) {
+        return waitUntil([&] { return exists(file); }, limit, std::chrono::milliseconds(1));
+    };
     // The rate is taken from the first batch on, not from the start of the shell.
-    while (GetFileAttributesW(startMarker.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        if (nowMs() > limit) {
-            std::fprintf(stderr, "the host script did not start\n");
-            return 0;
-        }
-        Sleep(1);
+    if (!appears(startMarker)) {
+        std::fprintf(stderr, "the host script did not start\n");
+        return 0;
     }
     *startedAt = nowMs();
     DeleteFileW(startMarker.c_str());
-    while (GetFileAttributesW(marker.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        if (nowMs() > limit) {
-            std::fprintf(stderr, "the host script did not finish\n");
-            return 0;
-        }
-        Sleep(1);
+    if (!appears(marker)) {
+        std::fprintf(stderr, "the host script did not finish\n");
+        return 0;
     }
     const double made = nowMs();
     DeleteFileW(marker.c_str());
