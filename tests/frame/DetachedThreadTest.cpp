@@ -28,6 +28,7 @@ TEST(DetachedThread, EveryBodyRunsOnceOnItsOwnThreadAndLeavesNothingBehind)
     const DWORD self = GetCurrentProcessId();
     const int restingThreads = brimlock_test::threadCount(self);
     const int restingHandles = brimlock_test::handleCount(self);
+    const std::vector<std::string> restingList = brimlock_test::handleList(self);
     ASSERT_GT(restingThreads, 0);
 
     constexpr int kPerStarter = 400;
@@ -66,13 +67,20 @@ TEST(DetachedThread, EveryBodyRunsOnceOnItsOwnThreadAndLeavesNothingBehind)
         }
     }
     EXPECT_EQ(0, onStarter.load()) << "a body ran on the thread that started it";
+    // The thread library makes the event of one of its own locks the first time two threads
+    // meet on it, and keeps it for the life of the process: under load, now and then, one
+    // such event is new after a round (seen under Wine: pthread_mutex_lock on a body's
+    // thread). A handle left per body would show as hundreds.
+    constexpr int kLockEventsOfTheRuntime = 2;
     int threads = -1, handles = -1;
     EXPECT_TRUE(brimlock_test::waitUntil(
         [&] {
             threads = brimlock_test::threadCount(self);
             handles = brimlock_test::handleCount(self);
-            return threads <= restingThreads && handles <= restingHandles;
+            return threads <= restingThreads && handles <= restingHandles + kLockEventsOfTheRuntime;
         },
         10s, 50ms))
-        << "threads " << restingThreads << " -> " << threads << ", handles " << restingHandles << " -> " << handles;
+        << "threads " << restingThreads << " -> " << threads << ", handles " << restingHandles << " -> " << handles
+        << "; added (value:type): "
+        << ::testing::PrintToString(brimlock_test::handlesAdded(restingList, brimlock_test::handleList(self)));
 }
