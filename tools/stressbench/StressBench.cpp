@@ -369,6 +369,7 @@ bool runCountermeasuresAndLaunches(InstalledService& installed, int countermeasu
                 const double begun = nowMs();
                 const double deadline = begun + budgetSeconds * 1000.0;
                 int triggers = 0;
+                int lostRaces = 0; // files renamed before they could be made immutable
                 // Rest for the launches is taken after ten of them: the runtime makes an
                 // object or two of its own the first time a launch needs it and keeps them.
                 ThreadsAndHandles warm;
@@ -377,14 +378,22 @@ bool runCountermeasuresAndLaunches(InstalledService& installed, int countermeasu
                         Sleep(1500);
                         warm = countsOf(pid);
                     }
-                    const std::wstring failing = folders[triggers % 2] +
-                                                 (triggers % 2 ? L"Quarrow.f" : L"Program.f") +
-                                                 std::to_wstring(triggers);
-                    if (!createImmutableFile(failing)) {
-                        std::printf("launches: cannot make %ls\n", failing.c_str());
-                        break;
-                    }
+                    const std::wstring folder = folders[triggers % 2];
+                    const std::wstring extension = L".f" + std::to_wstring(triggers);
+                    const std::wstring failing = folder + (triggers % 2 ? L"Quarrow" : L"Program") + extension;
                     ++triggers;
+                    if (!createImmutableFile(failing)) {
+                        // A pass that a change before (the deletion of the last file) had
+                        // started can rename the new file before the Linux side makes it
+                        // immutable: the race is lost, not the service; its renamed copy
+                        // goes, and the next name is tried.
+                        deleteFilesMatching(folder, L"*" + extension);
+                        if (++lostRaces > 20) {
+                            std::printf("launches: cannot make %ls\n", failing.c_str());
+                            break;
+                        }
+                        continue;
+                    }
                     const int before = fatal;
                     waitUntil([&] {
                         collectLaunches(&fatal, &other);
@@ -401,10 +410,11 @@ bool runCountermeasuresAndLaunches(InstalledService& installed, int countermeasu
                 Sleep(2000);
                 collectLaunches(&fatal, &other);
                 const bool rested = warm.threads > 0 && waitForRest(pid, warm, std::chrono::seconds(30), &after);
-                std::printf("%d launches (\"/fatal\" dialogs, %d other) from %d changes in %.0f s: rest after the first "
+                std::printf("%d launches (\"/fatal\" dialogs, %d other) from %d changes (%d files renamed before "
+                            "they were made immutable) in %.0f s: rest after the first "
                             "ten %d threads, %d handles; at the end %d threads, %d handles (%s); highest seen %d "
                             "threads, %d handles\n",
-                            fatal, other, triggers, (nowMs() - begun) / 1000.0, warm.threads, warm.handles,
+                            fatal, other, triggers, lostRaces, (nowMs() - begun) / 1000.0, warm.threads, warm.handles,
                             after.threads, after.handles, rested ? "back at rest" : "NOT back at rest", peak.threads,
                             peak.handles);
                 ok = ok && rested && fatal >= launches;
