@@ -39,12 +39,15 @@ TEST_F(EndToEnd, FilesPresentAtStartAndPlantedLaterAreRenamedAndRecorded)
     const DWORD planted = GetTickCount();
     ASSERT_TRUE(createFile(L"C:\\Program"));
     ASSERT_TRUE(createFile(maker + L"\\Quarrow"));
+    ASSERT_TRUE(createFile(maker + L"\\Quarrox")); // as long as the stem, another name: stays
     EXPECT_TRUE(waitUntil([&] { return fileExists(L"C:\\Program2") && fileExists(maker + L"\\Quarrow1"); }, 10s));
     const DWORD took = GetTickCount() - planted;
     EXPECT_GE(took, 900u) << "a pass follows a change after one second's pause";
     EXPECT_LT(took, 5000u);
     EXPECT_FALSE(fileExists(L"C:\\Program"));
     EXPECT_FALSE(fileExists(maker + L"\\Quarrow"));
+    EXPECT_TRUE(fileExists(maker + L"\\Quarrox"));
+    EXPECT_FALSE(fileExists(maker + L"\\Quarrox1"));
     EXPECT_TRUE(log.waitFor(renamedRecord(L"C:\\Program", L"C:\\Program2"), 5000));
     EXPECT_TRUE(log.waitFor(renamedRecord(maker + L"\\Quarrow", maker + L"\\Quarrow1"), 5000));
 
