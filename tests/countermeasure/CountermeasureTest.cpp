@@ -630,10 +630,9 @@ TEST_F(Countermeasure, RenameErrorDescriptionKeepsEveryCharacterOfTheNames)
     EXPECT_EQ(RenameResult::RenameScheduled, renameOffendingFile(japanese).result);
     const std::vector<Record> records = RecordSink::take();
     ASSERT_EQ(2u, records.size());
-    EXPECT_EQ(L"rename: " + systemMessageW(ERROR_SHARING_VIOLATION) +
-                  L": \"C:\\Program.\x65E5\x672C\", \"C:\\Program1.\x65E5\x672C\"",
-              records[0].text);
-    EXPECT_EQ(scheduledText(japanese, L"C:\\Program1.\x65E5\x672C"), records[1].text);
+    const std::wstring renamed = L"C:\\Program1.\x65E5\x672C";
+    EXPECT_EQ(renameErrorText(ERROR_SHARING_VIOLATION, japanese, renamed), records[0].text);
+    EXPECT_EQ(scheduledText(japanese, renamed), records[1].text);
     const auto added = addedOperations(_pendingBefore);
     ASSERT_EQ(1u, added.size());
     EXPECT_EQ(L"\\??\\C:\\Program1.\x65E5\x672C", added[0].second);

@@ -27,18 +27,11 @@ namespace {
 // The files of C:\ whose names start with "Program", as the listing shows them.
 std::vector<std::wstring> listedProgramFiles()
 {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW(L"C:\\Program*", &entry);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                names.push_back(std::wstring(L"C:\\") + entry.cFileName);
-            }
-        } while (FindNextFileW(search, &entry));
-        FindClose(search);
+    std::vector<std::wstring> paths;
+    for (const std::wstring& name : namesMatching(L"C:\\Program*", true)) {
+        paths.push_back(L"C:\\" + name);
     }
-    return names;
+    return paths;
 }
 
 bool listed(const std::wstring& path)

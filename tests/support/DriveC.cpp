@@ -3,9 +3,13 @@
 #include "Registry.h"
 #include "TestProcess.h"
 
+#include "_model/_service/NameRules.h"
+
 namespace brimlock_test {
 
 using Corvane::Orlin::UniqueFile;
+using Corvane::Orlin::UniqueFindHandle;
+using tamselsvc::model::service::joinPath;
 
 namespace {
 constexpr wchar_t kSessionManager[] = L"System\\CurrentControlSet\\Control\\Session Manager";
@@ -60,28 +64,27 @@ bool fileExists(const std::wstring& path)
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-std::vector<std::wstring> namesMatching(const std::wstring& pattern)
+std::vector<std::wstring> namesMatching(const std::wstring& pattern, bool filesOnly)
 {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW(pattern.c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
+    UniqueFindHandle find(FindFirstFileW(pattern.c_str(), &data));
+    if (find) {
         do {
-            names.push_back(data.cFileName);
-        } while (FindNextFileW(find, &data));
-        FindClose(find);
+            if (!filesOnly || !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                names.push_back(data.cFileName);
+            }
+        } while (FindNextFileW(find.get(), &data));
     }
     return names;
 }
 
 void deleteFilesMatching(const std::wstring& folder, const std::wstring& pattern)
 {
-    for (const std::wstring& name : namesMatching(folder + L"\\" + pattern)) {
-        const std::wstring path = folder + L"\\" + name;
-        if (!isDirectory(path)) {
-            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileW(path.c_str());
-        }
+    for (const std::wstring& name : namesMatching(joinPath(folder, pattern), true)) {
+        const std::wstring path = joinPath(folder, name);
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(path.c_str());
     }
 }
 

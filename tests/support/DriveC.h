@@ -21,9 +21,12 @@ bool exists(const std::wstring& path);     // any entry
 bool isDirectory(const std::wstring& path);
 bool fileExists(const std::wstring& path); // an entry that is not a folder
 
-// The names (without folder) of the entries that match a FindFirstFileW pattern.
-std::vector<std::wstring> namesMatching(const std::wstring& pattern);
-// Deletes every file in `folder` that matches `pattern`, read-only ones too; folders stay.
+// The names (without folder) of the entries that match a FindFirstFileW pattern; with
+// `filesOnly`, of those the listing does not mark as folders (so names that no path
+// reaches as written, such as "Program.", count too).
+std::vector<std::wstring> namesMatching(const std::wstring& pattern, bool filesOnly = false);
+// Deletes every file in `folder` (with or without a final backslash) that matches
+// `pattern`, read-only ones too; folders stay.
 void deleteFilesMatching(const std::wstring& folder, const std::wstring& pattern);
 // Removes every file in C:\ whose name starts with "program", "quarrow" or "progrxm" (any
 // case), and the test folders C:\Program, C:\Programs, C:\Program1 and C:\Program1.exe

@@ -1,5 +1,7 @@
 #include "RecordTexts.h"
 
+#include "_win32/UniqueHandle.h"
+
 #include <cstdio>
 
 namespace brimlock_test {
@@ -30,8 +32,8 @@ std::wstring systemMessageW(DWORD code)
     const DWORD length = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
         MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    const Corvane::Orlin::UniqueLocalMem owner(text);
     std::wstring message = (length && text) ? std::wstring(text, length) : std::wstring();
-    LocalFree(text);
     while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r')) {
         message.pop_back();
     }
