@@ -100,7 +100,7 @@ TEST_F(EndToEnd, RealDialogShowsTheRestartNoticeForTheOldPath)
     startService(installed);
 
     DWORD dialog = 0;
-    ASSERT_TRUE(waitUntil([&] { return (dialog = findProcessByImageName(L"brimlockdlg.exe")) != 0; }, 10s));
+    ASSERT_TRUE(waitUntil([&] { return (dialog = findProcessByImagePath(installedDialogPath())) != 0; }, 10s));
     const HWND box = waitForDialogWindow(dialog, 10000);
     ASSERT_NE(nullptr, box) << "no message box";
     const MessageBoxView view = readMessageBox(box);
@@ -108,9 +108,21 @@ TEST_F(EndToEnd, RealDialogShowsTheRestartNoticeForTheOldPath)
     EXPECT_NE(std::wstring::npos, view.text.find(L"\r\n\"C:\\Program\"\r\n")) << toUtf8(view.text);
     EXPECT_NE(std::wstring::npos, view.text.find(L"Please restart now to complete the process.")) << toUtf8(view.text);
     EXPECT_TRUE(pressReturn(box));
-    EXPECT_TRUE(waitUntil([] { return findProcessByImageName(L"brimlockdlg.exe") == 0; }, 10s));
+    EXPECT_TRUE(waitUntil([] { return findProcessByImagePath(installedDialogPath()) == 0; }, 10s));
     held.release();
     stopService(installed);
+
+    // The clean-up after a test ends the installed copy's dialogs only: the built program,
+    // which the dialog tests start in the same prefix meanwhile, goes on showing.
+    const std::wstring line = L" /normal C:\\Program";
+    const StartedProcess installedCopy = startProcess(quoteArgument(installedDialogPath()) + line);
+    const StartedProcess builtCopy = startProcess(quoteArgument(builtProgram(L"brimlockdlg.exe")) + line);
+    ASSERT_NE(nullptr, waitForDialogWindow(installedCopy.processId, 10000));
+    ASSERT_NE(nullptr, waitForDialogWindow(builtCopy.processId, 10000));
+    endProcesses(installedDialogPath());
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(installedCopy.process.get(), 5000));
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(builtCopy.process.get(), 0)) << "another copy was ended";
+    TerminateProcess(builtCopy.process.get(), 0xDEAD);
 }
 
 TEST_F(EndToEnd, StopDuringTheFirstCheckEndsWithinTwoSeconds)

@@ -167,7 +167,7 @@ class Deployment : public ::testing::Test {
 protected:
     void TearDown() override
     {
-        endProcesses(L"brimlockdlg.exe");
+        endProcesses(installedDialogPath());
         for (const wchar_t* name : {L"C:\\Program", L"C:\\Program1", L"C:\\Program2", L"C:\\Program.brimlock-verify",
                                     L"C:\\Program2.brimlock-verify"}) {
             DeleteFileW(name);

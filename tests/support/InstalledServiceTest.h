@@ -18,7 +18,7 @@ class InstalledServiceTest : public ::testing::Test {
 protected:
     void TearDown() override
     {
-        endProcesses(L"brimlockdlg.exe");
+        endProcesses(installedDialogPath());
         deleteFilesMatching(L"C:", L"Program*");
         clearPendingOperations();
         EXPECT_TRUE(setServiceSwitch(L"ShouldOutputToEventlog", false));

@@ -83,7 +83,7 @@ InstalledService::InstalledService(const std::wstring& dialogProgram)
     const std::wstring folder = productFolder();
     SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
     if (!CopyFileW(builtProgram(L"brimlock.exe").c_str(), (folder + L"\\brimlock.exe").c_str(), FALSE) ||
-        !CopyFileW(builtProgram(dialogProgram).c_str(), (folder + L"\\brimlockdlg.exe").c_str(), FALSE)) {
+        !CopyFileW(builtProgram(dialogProgram).c_str(), installedDialogPath().c_str(), FALSE)) {
         _error = "copying the programs failed with " + std::to_string(GetLastError());
         return;
     }
@@ -106,14 +106,19 @@ InstalledService::InstalledService(const std::wstring& dialogProgram)
 InstalledService::~InstalledService()
 {
     _service.reset(); // stops the service if it still runs, and deletes the entry
-    endProcesses(L"brimlockdlg.exe");
+    endProcesses(installedDialogPath());
     removeTree(makerFolder());
 }
 
-void endProcesses(const std::wstring& imageName)
+std::wstring installedDialogPath()
+{
+    return productFolder() + L"\\brimlockdlg.exe";
+}
+
+void endProcesses(const std::wstring& imagePath)
 {
     for (int round = 0; round < 20; ++round) {
-        const DWORD pid = findProcessByImageName(imageName);
+        const DWORD pid = findProcessByImagePath(imagePath);
         if (!pid) {
             return;
         }

@@ -56,8 +56,13 @@ private:
 // Runs sc.exe with the arguments; returns its exit code (0xFFFFFFFF when it did not run).
 DWORD runSc(const std::wstring& arguments, std::string* output = nullptr);
 
-// Ends every process of that image name (dialogs left open by a test).
-void endProcesses(const std::wstring& imageName);
+// The installed dialog program: productFolder() + "\\brimlockdlg.exe".
+std::wstring installedDialogPath();
+
+// Ends every running copy of the program file `imagePath` (dialogs left open by a test),
+// by its process id. Copies of the same name elsewhere (the built program that tests of
+// other suites start in the same prefix) are left running.
+void endProcesses(const std::wstring& imagePath);
 
 // Sets the service's switch `name` (HKLM\SOFTWARE\Corvane\Tamsel, 64-bit view) to the
 // DWORD 1, or deletes it. The service reads its switches once, when it starts. False when

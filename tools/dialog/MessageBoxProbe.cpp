@@ -123,7 +123,11 @@ bool pressReturn(HWND window)
     return SendInput(2, keys, sizeof(INPUT)) == 2;
 }
 
-DWORD findProcessByImageName(const std::wstring& imageName)
+namespace {
+
+// The first process of that file name for which `accept(pid)` holds, 0 if none.
+template <typename Accept>
+DWORD findProcess(const std::wstring& imageName, Accept accept)
 {
     Corvane::Orlin::UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) {
@@ -132,11 +136,31 @@ DWORD findProcessByImageName(const std::wstring& imageName)
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof(entry);
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
-        if (_wcsicmp(entry.szExeFile, imageName.c_str()) == 0) {
+        if (_wcsicmp(entry.szExeFile, imageName.c_str()) == 0 && accept(entry.th32ProcessID)) {
             return entry.th32ProcessID;
         }
     }
     return 0;
+}
+
+} // namespace
+
+DWORD findProcessByImageName(const std::wstring& imageName)
+{
+    return findProcess(imageName, [](DWORD) { return true; });
+}
+
+DWORD findProcessByImagePath(const std::wstring& imagePath)
+{
+    const size_t slash = imagePath.find_last_of(L'\\');
+    const std::wstring name = slash == std::wstring::npos ? imagePath : imagePath.substr(slash + 1);
+    return findProcess(name, [&](DWORD pid) {
+        Corvane::Orlin::UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+        wchar_t path[MAX_PATH * 2] = {};
+        DWORD size = MAX_PATH * 2;
+        return process && QueryFullProcessImageNameW(process.get(), 0, path, &size) &&
+               _wcsicmp(path, imagePath.c_str()) == 0;
+    });
 }
 
 std::string toUtf8(const std::wstring& text)

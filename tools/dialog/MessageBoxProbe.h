@@ -43,6 +43,10 @@ bool pressReturn(HWND window);
 // Process id of a running program by its file name (e.g. L"brimlockdlg.exe"), 0 if none.
 DWORD findProcessByImageName(const std::wstring& imageName);
 
+// Process id of a running copy of the program file `imagePath` (a full path, compared
+// without regard to case), 0 if none: other copies of the same name do not count.
+DWORD findProcessByImagePath(const std::wstring& imagePath);
+
 // UTF-16 to UTF-8, for printing and for messages of failed checks.
 std::string toUtf8(const std::wstring& text);
 

@@ -279,7 +279,7 @@ bool runBurst(const Burst& burst, bool fromHost, const DbwinListener& listener, 
     deleteFilesMatching(L"C:", L"Program*.b*");
     deleteFilesMatching(L"C:", L"stress_*.dat");
     clearPendingOperations();
-    endProcesses(L"brimlockdlg.exe");
+    endProcesses(installedDialogPath());
     Sleep(2500);
     return lastRename > 0 && renamedOk == burst.offending() && otherOk == others;
 }
@@ -463,6 +463,6 @@ int main(int argc, char** argv)
     if (countermeasures > 0 || launches > 0) {
         ok = runCountermeasuresAndLaunches(installed, countermeasures, launches, 1800) && ok;
     }
-    endProcesses(L"brimlockdlg.exe");
+    endProcesses(installedDialogPath());
     return ok ? 0 : 1;
 }
