@@ -7,7 +7,6 @@
 #include "Wait.h"
 
 #include <shlobj.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -118,15 +117,13 @@ std::wstring installedDialogPath()
 void endProcesses(const std::wstring& imagePath)
 {
     for (int round = 0; round < 20; ++round) {
-        const DWORD pid = findProcessByImagePath(imagePath);
-        if (!pid) {
+        const Corvane::Orlin::UniqueHandle process =
+            openProcessByImagePath(imagePath, PROCESS_TERMINATE | SYNCHRONIZE);
+        if (!process) {
             return;
         }
-        if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)) {
-            TerminateProcess(process, 1);
-            WaitForSingleObject(process, 5000);
-            CloseHandle(process);
-        }
+        TerminateProcess(process.get(), 1);
+        WaitForSingleObject(process.get(), 5000);
     }
 }
 

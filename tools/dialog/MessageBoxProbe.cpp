@@ -150,17 +150,28 @@ DWORD findProcessByImageName(const std::wstring& imageName)
     return findProcess(imageName, [](DWORD) { return true; });
 }
 
-DWORD findProcessByImagePath(const std::wstring& imagePath)
+Corvane::Orlin::UniqueHandle openProcessByImagePath(const std::wstring& imagePath, DWORD access)
 {
     const size_t slash = imagePath.find_last_of(L'\\');
     const std::wstring name = slash == std::wstring::npos ? imagePath : imagePath.substr(slash + 1);
-    return findProcess(name, [&](DWORD pid) {
-        Corvane::Orlin::UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    Corvane::Orlin::UniqueHandle found;
+    findProcess(name, [&](DWORD pid) {
+        Corvane::Orlin::UniqueHandle process(OpenProcess(access | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
         wchar_t path[MAX_PATH * 2] = {};
         DWORD size = MAX_PATH * 2;
-        return process && QueryFullProcessImageNameW(process.get(), 0, path, &size) &&
-               _wcsicmp(path, imagePath.c_str()) == 0;
+        if (process && QueryFullProcessImageNameW(process.get(), 0, path, &size) &&
+            _wcsicmp(path, imagePath.c_str()) == 0) {
+            found = std::move(process);
+        }
+        return static_cast<bool>(found);
     });
+    return found;
+}
+
+DWORD findProcessByImagePath(const std::wstring& imagePath)
+{
+    const Corvane::Orlin::UniqueHandle process = openProcessByImagePath(imagePath, 0);
+    return process ? GetProcessId(process.get()) : 0;
 }
 
 std::string toUtf8(const std::wstring& text)

@@ -3,6 +3,8 @@
 // box a process shows, what its caption, text, buttons and styles are, and pressing its
 // keys. Used by the dialog tests and by the msgboxprobe tool.
 
+#include "_win32/UniqueHandle.h"
+
 #include <windows.h>
 
 #include <string>
@@ -43,8 +45,11 @@ bool pressReturn(HWND window);
 // Process id of a running program by its file name (e.g. L"brimlockdlg.exe"), 0 if none.
 DWORD findProcessByImageName(const std::wstring& imageName);
 
-// Process id of a running copy of the program file `imagePath` (a full path, compared
-// without regard to case), 0 if none: other copies of the same name do not count.
+// A running copy of the program file `imagePath` (a full path, compared without regard to
+// case), opened with `access`; empty if none. Other copies of the same name do not count.
+// The path is checked on the handle returned, so what is done through it reaches that copy.
+Corvane::Orlin::UniqueHandle openProcessByImagePath(const std::wstring& imagePath, DWORD access);
+// Its process id, 0 if none.
 DWORD findProcessByImagePath(const std::wstring& imagePath);
 
 // UTF-16 to UTF-8, for printing and for messages of failed checks.
