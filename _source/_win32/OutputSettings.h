@@ -37,7 +37,7 @@ public:
     HANDLE eventSource() const { return _eventSource.get(); }
     bool shouldOutputToEventlog() const { return _shouldOutputToEventlog; }
     bool shouldOutputToDebugView() const { return _shouldOutputToDebugView; }
-    // "ShouldReportUnquotedPaths": the report of unquoted registrations (UnquotedPathReport).
+    // "ShouldReportUnquotedPaths": the report of unquoted registrations (ReportThread).
     bool shouldReportUnquotedPaths() const { return _shouldReportUnquotedPaths; }
 
 private:

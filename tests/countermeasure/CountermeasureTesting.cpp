@@ -2,7 +2,7 @@
 
 #include "Wait.h"
 
-#include "_model/_service/Countermeasure.h"
+#include "_model/_service/_guard/Countermeasure.h"
 #include "_process/NotificationLaunch.h"
 #include "_win32/UniqueHandle.h"
 

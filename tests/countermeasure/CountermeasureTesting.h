@@ -6,7 +6,7 @@
 #include "MessageBoxProbe.h"
 #include "RecordTexts.h"
 
-#include "_model/_service/CountermeasurePorts.h"
+#include "_model/_service/_guard/CountermeasurePorts.h"
 
 #include <windows.h>
 

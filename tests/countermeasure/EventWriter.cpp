@@ -7,8 +7,8 @@
 #include "SilentNotices.h"
 #include "TestPaths.h"
 
-#include "_model/_service/Countermeasure.h"
 #include "_model/_service/MessageStrings.h"
+#include "_model/_service/_guard/Countermeasure.h"
 
 using namespace brimlock_test;
 using namespace tamselsvc::model::service;

@@ -6,7 +6,7 @@
 #include "TestPaths.h"
 #include "Wait.h"
 
-#include "_model/_service/FolderListing.h"
+#include "_model/_service/_guard/FolderListing.h"
 
 #include <gtest/gtest.h>
 

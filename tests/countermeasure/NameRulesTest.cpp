@@ -1,5 +1,6 @@
 // The name rules: pure string work, checked against the cases the rules name.
-#include "_model/_service/NameRules.h"
+#include "_model/_service/Paths.h"
+#include "_model/_service/_guard/NameRules.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // Notices that show nothing, for runs of the check that look only at files and records (the
 // event-record writer, the benchmarks).
 
-#include "_model/_service/CountermeasurePorts.h"
+#include "_model/_service/_guard/CountermeasurePorts.h"
 
 #include <string>
 

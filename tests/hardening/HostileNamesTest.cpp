@@ -8,9 +8,9 @@
 #include "TestPaths.h"
 #include "Wait.h"
 
-#include "_model/_service/Countermeasure.h"
 #include "_model/_service/MessageStrings.h"
-#include "_model/_service/NameRules.h"
+#include "_model/_service/Paths.h"
+#include "_model/_service/_guard/Countermeasure.h"
 #include "_process/NotificationLaunch.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,8 @@
 // and the notification threads would) use them side by side. Meant for the ThreadSanitizer
 // build; in the others it checks that every thread gets the single-thread answer.
 #include "HostileText.h"
-#include "_model/_service/NameRules.h"
+#include "_model/_service/Paths.h"
+#include "_model/_service/_guard/NameRules.h"
 #include "_process/DialogCommandLine.h"
 #include "_win32/Ports.h"
 

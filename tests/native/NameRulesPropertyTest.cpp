@@ -2,7 +2,8 @@
 // sanitizers): the pieces of a name add up, the lower-casing touches A to Z only, and the
 // free-name search never hands out a taken key and takes the first free one.
 #include "HostileText.h"
-#include "_model/_service/NameRules.h"
+#include "_model/_service/Paths.h"
+#include "_model/_service/_guard/NameRules.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 // CreateProcess follows (checked against the real CreateProcessW under Wine by the
 // registrations tests); the split of the quoting command uses the argv model of ArgvSplit.h.
 #include "ArgvSplit.h"
-#include "_model/_service/Registration.h"
-#include "_model/_service/UnquotedCommandLine.h"
+#include "_model/_service/_report/Registration.h"
+#include "_model/_service/_report/UnquotedCommandLine.h"
 
 #include <gtest/gtest.h>
 

@@ -14,11 +14,11 @@
 #include "Wait.h"
 
 #include "_model/_service/CandidateTable.h"
-#include "_model/_service/FolderAccess.h"
 #include "_model/_service/MessageStrings.h"
-#include "_model/_service/NameRules.h"
-#include "_model/_service/UnquotedPathReport.h"
-#include "_model/_service/UnquotedPathReporter.h"
+#include "_model/_service/Paths.h"
+#include "_model/_service/_report/FolderAccess.h"
+#include "_model/_service/_report/ReportScan.h"
+#include "_model/_service/_report/ReportThread.h"
 #include "_win32/Configuration.h"
 #include "_win32/OutputSettings.h"
 #include "_win32/UniqueHandle.h"
@@ -250,7 +250,7 @@ svc::Registration registration(svc::RegistrationKind kind, const std::wstring& n
 
 } // namespace
 
-TEST(UnquotedPathReporter, RecordsOfAScanWordForWordAndOnlyNewOrChangedOnesLater)
+TEST(ReportScan, RecordsOfAScanWordForWordAndOnlyNewOrChangedOnesLater)
 {
     svc::loadMessageStrings(GetModuleHandleW(nullptr));
     svc::g_activeCandidates = &svc::nativeCandidateTable;
@@ -274,9 +274,9 @@ TEST(UnquotedPathReporter, RecordsOfAScanWordForWordAndOnlyNewOrChangedOnesLater
     PlayedMachine::folderSddl = {{L"C:\\", L"D:(A;;0x1200a9;;;BU)"}, {L"C:\\Program Files", L"D:(A;;0x100116;;;BU)"}};
     PlayedMachine::lookedAt.clear();
     RecordSink::take();
-    const svc::UnquotedPathPorts played{&PlayedMachine::enumerate, &PlayedMachine::driveType,
+    const svc::ReportScanPorts played{&PlayedMachine::enumerate, &PlayedMachine::driveType,
                                         &PlayedMachine::attributes, &PlayedMachine::security, &RecordSink::report};
-    Corvane::Orlin::Ports<svc::UnquotedPathPorts>::Override scope(svc::unquotedPathPorts, played);
+    Corvane::Orlin::Ports<svc::ReportScanPorts>::Override scope(svc::reportScanPorts, played);
     const auto never = [] { return false; };
 
     const std::wstring fooFinding =
@@ -295,7 +295,7 @@ TEST(UnquotedPathReporter, RecordsOfAScanWordForWordAndOnlyNewOrChangedOnesLater
         L"/d \"\\\"D:\\Shares\\Net Tool\\n.exe\\\"\" /f /reg:32";
     const std::wstring summary = kSummaryHead + L"Registrations checked: 4\r\nUnquoted paths with spaces: 2";
 
-    svc::UnquotedPathReporter reporter;
+    svc::ReportScan reporter;
     ASSERT_TRUE(reporter.scan(never, true));
     EXPECT_EQ((std::vector<Record>{{fooFinding, EVENTLOG_INFORMATION_TYPE, 0},
                                    {fooFile, EVENTLOG_WARNING_TYPE, 0},
@@ -332,7 +332,7 @@ TEST(UnquotedPathReporter, RecordsOfAScanWordForWordAndOnlyNewOrChangedOnesLater
               RecordSink::take());
 
     // A stop asked for between two registrations ends the scan there, without a summary.
-    svc::UnquotedPathReporter fresh;
+    svc::ReportScan fresh;
     int asked = 0;
     EXPECT_FALSE(fresh.scan([&] { return ++asked > 1; }, true));
     EXPECT_EQ(2, asked);
@@ -342,21 +342,21 @@ TEST(UnquotedPathReporter, RecordsOfAScanWordForWordAndOnlyNewOrChangedOnesLater
 }
 
 // The thread on the prefix's real registry and drive C; only the records are caught.
-TEST(UnquotedPathReport, ReportsAtStartThenEachNewRegistrationOnceAndStopsAtOnce)
+TEST(ReportThread, ReportsAtStartThenEachNewRegistrationOnceAndStopsAtOnce)
 {
     svc::loadMessageStrings(GetModuleHandleW(nullptr));
     brimlock_test::ConfigKey config;
     TestFolder folder;
-    svc::UnquotedPathPorts catching = svc::unquotedPathPorts.real();
+    svc::ReportScanPorts catching = svc::reportScanPorts.real();
     catching.report = &RecordSink::report;
-    Corvane::Orlin::Ports<svc::UnquotedPathPorts>::Override scope(svc::unquotedPathPorts, catching);
+    Corvane::Orlin::Ports<svc::ReportScanPorts>::Override scope(svc::reportScanPorts, catching);
     Corvane::Orlin::UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     RecordSink::take();
 
     // Switched off: no thread, no record.
     Corvane::Orlin::ResetConfigurationCacheForTesting();
     {
-        svc::UnquotedPathReport off(stop.get(), Corvane::Orlin::OutputSettings(L"tamselsvc"));
+        svc::ReportThread off(stop.get(), Corvane::Orlin::OutputSettings(L"tamselsvc"));
         EXPECT_FALSE(off.running());
         Sleep(1500);
     }
@@ -374,7 +374,7 @@ TEST(UnquotedPathReport, ReportsAtStartThenEachNewRegistrationOnceAndStopsAtOnce
     const Corvane::Orlin::OutputSettings settings(L"tamselsvc");
     DWORD stopAt = 0;
     {
-        svc::UnquotedPathReport report(stop.get(), settings);
+        svc::ReportThread report(stop.get(), settings);
         ASSERT_TRUE(report.running());
         ASSERT_TRUE(brimlock_test::waitUntil([] { return !recordsContaining(RecordSink::peek(), kSummaryHead).empty(); },
                                              10s));

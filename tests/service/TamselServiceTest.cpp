@@ -7,13 +7,13 @@
 #include "Wait.h"
 
 #include "_model/_service/CandidateTable.h"
-#include "_model/_service/Countermeasure.h"
-#include "_model/_service/DirectoryWatcher.h"
 #include "_model/_service/LogonReplay.h"
 #include "_model/_service/SelfStop.h"
 #include "_model/_service/ServicePaths.h"
 #include "_model/_service/StartCheck.h"
 #include "_model/_service/TamselService.h"
+#include "_model/_service/_guard/Countermeasure.h"
+#include "_model/_service/_guard/DirectoryWatcher.h"
 #include "_process/NotificationLaunch.h"
 #include "_win32/LogDebug.h"
 

@@ -3,7 +3,7 @@
 #include "Registry.h"
 #include "TestProcess.h"
 
-#include "_model/_service/NameRules.h"
+#include "_model/_service/Paths.h"
 
 namespace brimlock_test {
 

@@ -1,8 +1,8 @@
 #pragma once
 // Starting helper programs from a test and collecting what they did.
 
+#include "_model/_service/_report/UnquotedCommandLine.h"
 #include "_win32/UniqueHandle.h"
-#include "_model/_service/UnquotedCommandLine.h"
 
 #include <windows.h>
 

@@ -1,15 +1,15 @@
 // The directory watcher against real folders of the prefix's drive C: what starts a
 // check, what a failed read records, and that a stop ends every watcher in bounded time.
 #include "CountermeasureTesting.h"
+#include "DbwinListener.h"
 #include "EventLogSeams.h"
 #include "Registry.h"
-#include "DbwinListener.h"
 #include "TestPaths.h"
 #include "Wait.h"
 
-#include "_model/_service/Countermeasure.h"
-#include "_model/_service/DirectoryWatcher.h"
 #include "_model/_service/MessageStrings.h"
+#include "_model/_service/_guard/Countermeasure.h"
+#include "_model/_service/_guard/DirectoryWatcher.h"
 #include "_process/NotificationLaunch.h"
 #include "_win32/Configuration.h"
 #include "_win32/LogDebug.h"

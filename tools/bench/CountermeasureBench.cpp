@@ -16,10 +16,10 @@
 #include "HostShell.h"
 #include "SilentNotices.h"
 
-#include "_model/_service/Countermeasure.h"
-#include "_model/_service/DirectoryWatcher.h"
 #include "_model/_service/MessageStrings.h"
-#include "_model/_service/OffendingEntry.h"
+#include "_model/_service/_guard/Countermeasure.h"
+#include "_model/_service/_guard/DirectoryWatcher.h"
+#include "_model/_service/_guard/OffendingEntry.h"
 #include "_win32/OutputSettings.h"
 #include "_win32/ReportAppEvent.h"
 #include "_win32/UniqueHandle.h"

@@ -14,8 +14,8 @@
 #include "TestPaths.h"
 
 #include "_model/_service/MessageStrings.h"
-#include "_model/_service/RegistrationScan.h"
-#include "_model/_service/UnquotedPathReporter.h"
+#include "_model/_service/_report/RegistrationScan.h"
+#include "_model/_service/_report/ReportScan.h"
 #include "_win32/UniqueHandle.h"
 
 #include <windows.h>
@@ -140,15 +140,15 @@ int wmain()
     }
     const double made = nowMs() - makeStart;
 
-    UnquotedPathPorts counting = unquotedPathPorts.real();
+    ReportScanPorts counting = reportScanPorts.real();
     counting.report = &countRecord;
-    Corvane::Orlin::Ports<UnquotedPathPorts>::Override scope(unquotedPathPorts, counting);
+    Corvane::Orlin::Ports<ReportScanPorts>::Override scope(reportScanPorts, counting);
     const auto never = [] { return false; };
 
     const unsigned keys = bareEnumeration(false);
-    UnquotedPathReporter::Counts first;
+    ReportScan::Counts first;
     unsigned firstRecords = 0;
-    UnquotedPathReporter settled;
+    ReportScan settled;
     settled.scan(never, true);
     // The four are timed in turn, run after run, so that whatever else the machine does
     // falls on all of them alike.
@@ -157,7 +157,7 @@ int wmain()
         bare.push_back(timeOnce([] { bareEnumeration(false); }));
         reading.push_back(timeOnce([] { bareEnumeration(true); }));
         firstScans.push_back(timeOnce([&] {
-            UnquotedPathReporter reporter;
+            ReportScan reporter;
             s_records = 0;
             reporter.scan(never, true);
             first = reporter.counts();

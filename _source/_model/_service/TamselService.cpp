@@ -1,12 +1,12 @@
 #include "_model/_service/TamselService.h"
 
 #include "_model/_service/CandidateTable.h"
-#include "_model/_service/Countermeasure.h"
-#include "_model/_service/DirectoryWatcher.h"
 #include "_model/_service/LogonReplay.h"
 #include "_model/_service/ServicePaths.h"
 #include "_model/_service/StartCheck.h"
-#include "_model/_service/UnquotedPathReport.h"
+#include "_model/_service/_guard/Countermeasure.h"
+#include "_model/_service/_guard/DirectoryWatcher.h"
+#include "_model/_service/_report/ReportThread.h"
 #include "_win32/LogDebug.h"
 
 #include <wtsapi32.h>
@@ -110,7 +110,7 @@ DWORD TamselService::Run(HANDLE stopEvent)
     {
         // With "ShouldReportUnquotedPaths" on, the report runs beside the watchers; leaving
         // this scope ends it.
-        UnquotedPathReport unquotedPathReport(stopEvent, outputSettings);
+        ReportThread unquotedPathReport(stopEvent, outputSettings);
         if (WaitForSingleObject(stopEvent, INFINITE) != WAIT_OBJECT_0) {
             Corvane::Orlin::LogDebugA("WaitForSingleObject failed (%lu)", GetLastError());
         }

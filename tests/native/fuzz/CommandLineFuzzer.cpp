@@ -10,8 +10,8 @@
 // - an argument quoted for sc.exe or reg.exe splits back whole, and the sc.exe command
 //   splits into its five items.
 #include "ArgvSplit.h"
-#include "_model/_service/Registration.h"
-#include "_model/_service/UnquotedCommandLine.h"
+#include "_model/_service/_report/Registration.h"
+#include "_model/_service/_report/UnquotedCommandLine.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -6,7 +6,8 @@
 // the first free one, and changes nothing when every key is taken; the dialog command
 // line of a legal path splits back into its three items.
 #include "ArgvSplit.h"
-#include "_model/_service/NameRules.h"
+#include "_model/_service/Paths.h"
+#include "_model/_service/_guard/NameRules.h"
 #include "_process/DialogCommandLine.h"
 
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "_model/_service/UnquotedCommandLine.h"
+#include "_model/_service/_report/UnquotedCommandLine.h"
 
 #include <initializer_list>
 

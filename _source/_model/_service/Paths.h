@@ -1,18 +1,19 @@
 #pragma once
-// The name rules of the countermeasure: file name, extension, stem, the A-to-Z-only
-// lower-casing every comparison uses, and the search for a free numbered name.
+// The path helpers every feature uses: the parts of a path (file name, extension, stem,
+// parent), joining, the A-to-Z-only lower-casing every name comparison uses, and the forms
+// in which a path is handed to the system.
+//
+// A plain Win32 path is normalised on the way in: a trailing dot or space is dropped, so
+// "C:\Program." would name C:\Program, another file. The extended form (\\?\C:\Program.)
+// and the NT form (\??\C:\Program.) are taken as written and reach the entry exactly as it
+// was listed. Records and notices keep the plain path.
+//
 // Pure string work on UTF-16 text: no system call, no Windows header, so the rules can be
 // built and checked on any platform.
 
-#include <cstddef>
 #include <string>
-#include <unordered_set>
-#include <vector>
 
 namespace tamselsvc { namespace model { namespace service {
-
-// Highest number the name search tries (C:\Program1 to C:\Program100).
-constexpr int kMaxNameNumber = 100;
 
 // The part after the last backslash or slash; the whole text when there is none.
 std::wstring fileNameOf(const std::wstring& path);
@@ -32,18 +33,8 @@ std::wstring stemOfPath(const std::wstring& path);
 std::wstring lowerAsciiOnly(std::wstring text);
 // lowerAsciiOnly(stemOfPath(path)).
 std::wstring lowerStemOfPath(const std::wstring& path);
-
 // Lower-cased stems equal.
 bool sameStem(const std::wstring& pathA, const std::wstring& pathB);
-// True when the path's lower-cased stem equals one of `lowerStems` (already lower-cased).
-bool stemEqualsAny(const std::wstring& path, const std::vector<std::wstring>& lowerStems);
-// True when the path's lower-cased stem contains one of `lowerStems` as a contiguous run.
-bool stemContainsAny(const std::wstring& path, const std::vector<std::wstring>& lowerStems);
-// A quick test on a bare file name, without building any string: true when the name,
-// lower-cased, contains one of `lowerStems`. A name whose lower-cased stem contains or
-// equals one of them always passes (a stem is part of its name), so a listing can skip
-// every name that fails before it works out stems.
-bool nameMayContainAny(const wchar_t* name, const std::vector<std::wstring>& lowerStems);
 
 // The path without its file name and without the separators in front of it; a root keeps
 // its separator ("C:\Program" -> "C:\", "C:\a\b" -> "C:\a", "\x" -> "\").
@@ -52,10 +43,14 @@ std::wstring parentOf(const std::wstring& path);
 // ends in a backslash or slash, or is empty.
 std::wstring joinPath(const std::wstring& folder, const std::wstring& name);
 
-// The name search: for N = 1 .. kMaxNameNumber, Q = parent \ stem N extension (stem and
-// extension as given, case kept). The first Q whose lower-cased stem is not in `taken` is
-// added to `taken` and returned. Empty when every key is taken (`taken` then unchanged).
-std::wstring findFreeNumberedName(const std::wstring& parent, const std::wstring& stem,
-                                  const std::wstring& extension, std::unordered_set<std::wstring>& taken);
+// "C:\x" -> "\\?\C:\x", "\\server\share\x" -> "\\?\UNC\server\share\x"; slashes become
+// backslashes (the extended form does not convert them). A path already in the extended
+// or NT form, and a relative path, come back unchanged.
+std::wstring extendedPathOf(const std::wstring& path);
+
+// The NT form that FileRenameInfo takes and that the restart list holds:
+// "C:\x" -> "\??\C:\x", "\\server\share\x" -> "\??\UNC\server\share\x". A relative path
+// comes back unchanged.
+std::wstring ntPathOf(const std::wstring& path);
 
 }}} // namespace tamselsvc::model::service

@@ -1,4 +1,4 @@
-#include "_model/_service/RegistrationScan.h"
+#include "_model/_service/_report/RegistrationScan.h"
 
 #include "_win32/UniqueHandle.h"
 

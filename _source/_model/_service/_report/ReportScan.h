@@ -17,7 +17,7 @@
 // The first scan can end with the summary: one information record with the number of
 // registrations checked and of those found unquoted with spaces.
 
-#include "_model/_service/RegistrationScan.h"
+#include "_model/_service/_report/RegistrationScan.h"
 #include "_win32/Ports.h"
 
 #include <windows.h>
@@ -29,7 +29,7 @@
 namespace tamselsvc { namespace model { namespace service {
 
 // What a scan asks of the system; tests swap it whole (Ports.h).
-struct UnquotedPathPorts {
+struct ReportScanPorts {
     bool (*enumerateRegistrations)(RegistrationVisitor& visitor);
     UINT(WINAPI* getDriveType)(LPCWSTR root);
     DWORD(WINAPI* getFileAttributes)(LPCWSTR path);
@@ -38,9 +38,9 @@ struct UnquotedPathPorts {
     // One record under "brimlock" (ReportAppEvent).
     void (*report)(const std::wstring& text, WORD eventType, DWORD eventId);
 };
-extern Corvane::Orlin::Ports<UnquotedPathPorts> unquotedPathPorts;
+extern Corvane::Orlin::Ports<ReportScanPorts> reportScanPorts;
 
-class UnquotedPathReporter {
+class ReportScan {
 public:
     struct Counts {
         unsigned checked = 0;  // registrations visited

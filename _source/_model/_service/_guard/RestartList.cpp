@@ -1,7 +1,7 @@
-#include "_model/_service/RestartList.h"
+#include "_model/_service/_guard/RestartList.h"
 
-#include "_model/_service/CountermeasurePorts.h"
-#include "_model/_service/PathForms.h"
+#include "_model/_service/Paths.h"
+#include "_model/_service/_guard/CountermeasurePorts.h"
 #include "_win32/LogDebug.h"
 #include "_win32/UniqueHandle.h"
 

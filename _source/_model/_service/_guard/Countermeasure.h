@@ -23,8 +23,8 @@
 // the first left.
 
 #include "_model/_service/CandidateTable.h"
-#include "_model/_service/CountermeasurePorts.h"
-#include "_model/_service/FatalGate.h"
+#include "_model/_service/_guard/CountermeasurePorts.h"
+#include "_model/_service/_guard/FatalGate.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "_model/_service/Registration.h"
+#include "_model/_service/_report/Registration.h"
 
 namespace tamselsvc { namespace model { namespace service {
 

@@ -1,7 +1,7 @@
-#include "_model/_service/FolderListing.h"
+#include "_model/_service/_guard/FolderListing.h"
 
-#include "_model/_service/NameRules.h"
-#include "_model/_service/PathForms.h"
+#include "_model/_service/Paths.h"
+#include "_model/_service/_guard/NameRules.h"
 #include "_win32/UniqueHandle.h"
 
 #include <windows.h>

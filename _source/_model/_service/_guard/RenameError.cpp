@@ -1,4 +1,4 @@
-#include "_model/_service/RenameError.h"
+#include "_model/_service/_guard/RenameError.h"
 
 #include "_win32/ErrorText.h"
 

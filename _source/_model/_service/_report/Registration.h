@@ -4,7 +4,7 @@
 // Where it lives, what it holds, and the command an administrator runs to quote it.
 // Pure string work, no Windows header.
 
-#include "_model/_service/UnquotedCommandLine.h"
+#include "_model/_service/_report/UnquotedCommandLine.h"
 
 #include <string>
 

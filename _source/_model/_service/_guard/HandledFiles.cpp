@@ -1,6 +1,6 @@
-#include "_model/_service/HandledFiles.h"
+#include "_model/_service/_guard/HandledFiles.h"
 
-#include "_model/_service/NameRules.h"
+#include "_model/_service/Paths.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
-#include "_model/_service/CountermeasurePorts.h"
+#include "_model/_service/_guard/CountermeasurePorts.h"
 
-#include "_model/_service/RestartList.h"
+#include "_model/_service/_guard/RestartList.h"
 #include "_process/NotificationLaunch.h"
 #include "_win32/DetachedThread.h"
 #include "_win32/ReportAppEvent.h"

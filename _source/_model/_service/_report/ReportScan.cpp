@@ -1,9 +1,9 @@
-#include "_model/_service/UnquotedPathReporter.h"
+#include "_model/_service/_report/ReportScan.h"
 
 #include "_model/_service/CandidateTable.h"
-#include "_model/_service/FolderAccess.h"
 #include "_model/_service/MessageStrings.h"
-#include "_model/_service/NameRules.h"
+#include "_model/_service/Paths.h"
+#include "_model/_service/_report/FolderAccess.h"
 #include "_win32/ReportAppEvent.h"
 #include "_win32/UniqueHandle.h"
 
@@ -12,7 +12,7 @@
 
 namespace tamselsvc { namespace model { namespace service {
 
-Corvane::Orlin::Ports<UnquotedPathPorts> unquotedPathPorts{UnquotedPathPorts{
+Corvane::Orlin::Ports<ReportScanPorts> reportScanPorts{ReportScanPorts{
     &enumerateRegistrations, &::GetDriveTypeW, &::GetFileAttributesW, &readFolderSecurity,
     &Corvane::Orlin::ReportAppEvent}};
 
@@ -62,7 +62,7 @@ std::wstring pathLine(const std::wstring& path, const PathFacts& facts)
 
 class ScanVisitor : public RegistrationVisitor {
 public:
-    ScanVisitor(const UnquotedPathPorts& ports, const std::function<bool()>& stopRequested,
+    ScanVisitor(const ReportScanPorts& ports, const std::function<bool()>& stopRequested,
                 const std::unordered_set<std::wstring>& reportedBefore)
         : _ports(ports), _stopRequested(stopRequested), _reportedBefore(reportedBefore)
     {
@@ -93,7 +93,7 @@ public:
         return true;
     }
 
-    UnquotedPathReporter::Counts counts;
+    ReportScan::Counts counts;
     std::unordered_set<std::wstring> found;
     bool stopped = false;
 
@@ -160,7 +160,7 @@ private:
         return facts;
     }
 
-    const UnquotedPathPorts& _ports;
+    const ReportScanPorts& _ports;
     const std::function<bool()>& _stopRequested;
     const std::unordered_set<std::wstring>& _reportedBefore;
     std::unordered_map<wchar_t, UINT> _driveTypes;
@@ -169,9 +169,9 @@ private:
 
 } // namespace
 
-bool UnquotedPathReporter::scan(const std::function<bool()>& stopRequested, bool withSummary)
+bool ReportScan::scan(const std::function<bool()>& stopRequested, bool withSummary)
 {
-    const UnquotedPathPorts& ports = unquotedPathPorts();
+    const ReportScanPorts& ports = reportScanPorts();
     ScanVisitor visitor(ports, stopRequested, _reported);
     ports.enumerateRegistrations(visitor);
     _counts = visitor.counts;

@@ -1,4 +1,4 @@
-#include "_model/_service/FolderAccess.h"
+#include "_model/_service/_report/FolderAccess.h"
 
 #include <aclapi.h>
 

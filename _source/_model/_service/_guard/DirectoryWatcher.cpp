@@ -1,7 +1,7 @@
-#include "_model/_service/DirectoryWatcher.h"
+#include "_model/_service/_guard/DirectoryWatcher.h"
 
 #include "_model/_service/CandidateTable.h"
-#include "_model/_service/Countermeasure.h"
+#include "_model/_service/_guard/Countermeasure.h"
 #include "_win32/LogDebug.h"
 
 #include <atomic>

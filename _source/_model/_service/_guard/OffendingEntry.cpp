@@ -1,7 +1,7 @@
-#include "_model/_service/OffendingEntry.h"
+#include "_model/_service/_guard/OffendingEntry.h"
 
-#include "_model/_service/CountermeasurePorts.h"
-#include "_model/_service/PathForms.h"
+#include "_model/_service/Paths.h"
+#include "_model/_service/_guard/CountermeasurePorts.h"
 
 #include <cstddef>
 #include <cstring>

@@ -1,6 +1,6 @@
-#include "_model/_service/UnquotedPathReport.h"
+#include "_model/_service/_report/ReportThread.h"
 
-#include "_model/_service/RegistrationWatch.h"
+#include "_model/_service/_report/RegistrationWatch.h"
 #include "_win32/LogDebug.h"
 
 #include <exception>
@@ -21,7 +21,7 @@ bool anySet(const std::vector<HANDLE>& events, DWORD timeoutMs)
 
 } // namespace
 
-UnquotedPathReport::UnquotedPathReport(HANDLE stopEvent, const Corvane::Orlin::OutputSettings& settings)
+ReportThread::ReportThread(HANDLE stopEvent, const Corvane::Orlin::OutputSettings& settings)
 {
     if (!settings.shouldReportUnquotedPaths()) {
         return;
@@ -38,7 +38,7 @@ UnquotedPathReport::UnquotedPathReport(HANDLE stopEvent, const Corvane::Orlin::O
     }
 }
 
-UnquotedPathReport::~UnquotedPathReport()
+ReportThread::~ReportThread()
 {
     if (_thread.joinable()) {
         SetEvent(_quit.get());
@@ -46,7 +46,7 @@ UnquotedPathReport::~UnquotedPathReport()
     }
 }
 
-void UnquotedPathReport::run(HANDLE stopEvent)
+void ReportThread::run(HANDLE stopEvent)
 {
     // An error must not leave the thread (it would end the process): the report ends and
     // the service goes on.
@@ -57,13 +57,13 @@ void UnquotedPathReport::run(HANDLE stopEvent)
         }
         const std::function<bool()> stopRequested = [&stops] { return anySet(stops, 0); };
         RegistrationWatch watch;
-        UnquotedPathReporter reporter;
+        ReportScan reporter;
         for (bool first = true;; first = false) {
             watch.arm(); // before the scan: a change made during it is not missed
             if (!reporter.scan(stopRequested, first)) {
                 return;
             }
-            const UnquotedPathReporter::Counts& counts = reporter.counts();
+            const ReportScan::Counts& counts = reporter.counts();
             LogDebugA("Unquoted path report: %u registrations checked, %u unquoted with spaces, %u reported",
                       counts.checked, counts.found, counts.reported);
             const RegistrationWatch::Outcome outcome = watch.wait(stops);

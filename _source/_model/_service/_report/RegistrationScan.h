@@ -4,7 +4,7 @@
 // ImagePath, and the values of HKLM's Run and RunOnce keys in each registry view. Drivers
 // are left out (the kernel loads them; no command line is split).
 
-#include "_model/_service/Registration.h"
+#include "_model/_service/_report/Registration.h"
 
 #include <windows.h>
 

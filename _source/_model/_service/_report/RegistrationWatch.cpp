@@ -1,6 +1,6 @@
-#include "_model/_service/RegistrationWatch.h"
+#include "_model/_service/_report/RegistrationWatch.h"
 
-#include "_model/_service/RegistrationScan.h"
+#include "_model/_service/_report/RegistrationScan.h"
 #include "_win32/LogDebug.h"
 
 namespace tamselsvc { namespace model { namespace service {

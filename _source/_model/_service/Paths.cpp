@@ -1,4 +1,4 @@
-#include "_model/_service/NameRules.h"
+#include "_model/_service/Paths.h"
 
 namespace tamselsvc { namespace model { namespace service {
 
@@ -54,8 +54,54 @@ size_t rootLength(const std::wstring& path)
     return 0;
 }
 
-} // namespace
+const std::wstring kExtendedPrefix = L"\\\\?\\";
+const std::wstring kNtPrefix = L"\\??\\";
 
+bool startsWith(const std::wstring& text, const std::wstring& prefix)
+{
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool isDriveAbsolute(const std::wstring& path)
+{
+    return path.size() >= 3 && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/');
+}
+
+bool isUnc(const std::wstring& path)
+{
+    return path.size() >= 2 && (path[0] == L'\\' || path[0] == L'/') && (path[1] == L'\\' || path[1] == L'/');
+}
+
+std::wstring withBackslashes(std::wstring path)
+{
+    for (wchar_t& c : path) {
+        if (c == L'/') {
+            c = L'\\';
+        }
+    }
+    return path;
+}
+
+// The part after the prefix of either form: "C:\x" or "UNC\server\share\x"; empty for a
+// relative path.
+std::wstring rootedTail(const std::wstring& path)
+{
+    if (startsWith(path, kExtendedPrefix)) {
+        return path.substr(kExtendedPrefix.size());
+    }
+    if (startsWith(path, kNtPrefix)) {
+        return path.substr(kNtPrefix.size());
+    }
+    if (isDriveAbsolute(path)) {
+        return withBackslashes(path);
+    }
+    if (isUnc(path)) {
+        return L"UNC\\" + withBackslashes(path.substr(2));
+    }
+    return std::wstring();
+}
+
+} // namespace
 std::wstring fileNameOf(const std::wstring& path)
 {
     const size_t separator = path.find_last_of(L"\\/");
@@ -101,48 +147,6 @@ bool sameStem(const std::wstring& pathA, const std::wstring& pathB)
     return lowerStemOfPath(pathA) == lowerStemOfPath(pathB);
 }
 
-bool stemEqualsAny(const std::wstring& path, const std::vector<std::wstring>& lowerStems)
-{
-    const std::wstring stem = lowerStemOfPath(path);
-    for (const std::wstring& candidate : lowerStems) {
-        if (stem == candidate) {
-            return true;
-        }
-    }
-    return false;
-}
-
-bool stemContainsAny(const std::wstring& path, const std::vector<std::wstring>& lowerStems)
-{
-    const std::wstring stem = lowerStemOfPath(path);
-    for (const std::wstring& candidate : lowerStems) {
-        if (stem.find(candidate) != std::wstring::npos) {
-            return true;
-        }
-    }
-    return false;
-}
-
-bool nameMayContainAny(const wchar_t* name, const std::vector<std::wstring>& lowerStems)
-{
-    const auto lower = [](wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c; };
-    for (const std::wstring& stem : lowerStems) {
-        if (stem.empty()) {
-            return true;
-        }
-        for (const wchar_t* start = name; *start; ++start) {
-            size_t i = 0;
-            while (i < stem.size() && start[i] && lower(start[i]) == stem[i]) {
-                ++i;
-            }
-            if (i == stem.size()) {
-                return true;
-            }
-        }
-    }
-    return false;
-}
-
 std::wstring parentOf(const std::wstring& path)
 {
     const size_t separator = path.find_last_of(L"\\/");
@@ -165,18 +169,20 @@ std::wstring joinPath(const std::wstring& folder, const std::wstring& name)
     return folder + L'\\' + name;
 }
 
-std::wstring findFreeNumberedName(const std::wstring& parent, const std::wstring& stem,
-                                  const std::wstring& extension, std::unordered_set<std::wstring>& taken)
+
+std::wstring extendedPathOf(const std::wstring& path)
 {
-    for (int n = 1; n <= kMaxNameNumber; ++n) {
-        std::wstring candidate = joinPath(parent, stem + std::to_wstring(n) + extension);
-        // The key is the stem of the new name as the rules read it, so that a later
-        // listing of that file would produce the same key.
-        if (taken.insert(lowerStemOfPath(candidate)).second) {
-            return candidate;
-        }
+    if (startsWith(path, kExtendedPrefix) || startsWith(path, kNtPrefix)) {
+        return path;
     }
-    return std::wstring();
+    const std::wstring tail = rootedTail(path);
+    return tail.empty() ? path : kExtendedPrefix + tail;
+}
+
+std::wstring ntPathOf(const std::wstring& path)
+{
+    const std::wstring tail = rootedTail(path);
+    return tail.empty() ? path : kNtPrefix + tail;
 }
 
 }}} // namespace tamselsvc::model::service
