@@ -202,6 +202,7 @@ TEST_F(HostileNames, LongNamesAndPathsPast260AreHandledOrRecorded)
         expectHandledOrRecorded(names[i], fates[i]);
     }
     EXPECT_FALSE(fates[2].stillThere) << "a long neighbour stops the ordinary one";
+    EXPECT_FALSE(fates[0].stillThere) << "moved at once to a name short enough";
     // A second pass finds the long ones again: never a crash, and no second record.
     RecordSink::take();
     pass();

@@ -1,7 +1,7 @@
 #pragma once
-// String ids of the event texts: the heads of the countermeasure's records (102 to 105)
-// and the parts of the report of unquoted registrations (106 to 115); shared by the
-// resource script and the code.
+// String ids of the event texts: the heads of the countermeasure's records (102 to 105),
+// the parts of the report of unquoted registrations (106 to 115) and the heads of the
+// guard's folder records (116 to 119); shared by the resource script and the code.
 #define IDS_MESSAGE_RENAMED 102
 #define IDS_MESSAGE_RENAME_SCHEDULED 103
 #define IDS_MESSAGE_DELETE_SCHEDULED 104
@@ -16,6 +16,10 @@
 #define IDS_REPORT_CHECKED 113
 #define IDS_REPORT_FOUND 114
 #define IDS_REPORT_FILE_IN_FRONT 115
+#define IDS_GUARD_CANNOT_WATCH 116
+#define IDS_GUARD_WATCHED_AGAIN 117
+#define IDS_GUARD_CANNOT_CHECK 118
+#define IDS_GUARD_CHECKED_AGAIN 119
 
 #define IDS_MESSAGE_FIRST IDS_MESSAGE_RENAMED
-#define IDS_MESSAGE_LAST IDS_REPORT_FILE_IN_FRONT
+#define IDS_MESSAGE_LAST IDS_GUARD_CHECKED_AGAIN

@@ -22,8 +22,6 @@ int realFirstCheck(HANDLE stopEvent)
     return checkAllCandidates(stopEvent);
 }
 
-constexpr wchar_t kCannotWatchLine[] = L"Cannot watch %s (%d)\n";
-
 } // namespace
 
 Corvane::Orlin::Ports<ServiceWorkPorts> serviceWorkPorts{ServiceWorkPorts{&realFirstCheck}};
@@ -91,11 +89,7 @@ DWORD TamselService::Run(HANDLE stopEvent)
         return kRunNoCandidateTable;
     }
     CandidateWatchers watchers(outputSettings);
-    if (!watchers.start()) {
-        reportCannotWatch(watchers.failedFolder(), watchers.failure());
-        StopServiceMyself();
-        return kRunCannotWatch;
-    }
+    watchers.start();
     try {
         if (serviceWorkPorts().firstCheck(stopEvent) != 0) {
             return kRunNoCandidateTable;
@@ -110,22 +104,11 @@ DWORD TamselService::Run(HANDLE stopEvent)
     {
         // With "ShouldReportUnquotedPaths" on, the report runs beside the watchers; leaving
         // this scope ends it.
-        ReportThread unquotedPathReport(stopEvent, outputSettings);
-        if (WaitForSingleObject(stopEvent, INFINITE) != WAIT_OBJECT_0) {
-            Corvane::Orlin::LogDebugA("WaitForSingleObject failed (%lu)", GetLastError());
-        }
+        ReportThread reportThread(stopEvent, outputSettings);
+        watchers.waitForStop(stopEvent);
     }
     watchers.end();
     return 0;
-}
-
-void TamselService::reportCannotWatch(const std::wstring& folder, DWORD error)
-{
-    // The record keeps its number unformatted, as the service's other records do.
-    std::wstring text = kCannotWatchLine;
-    text.replace(text.find(L"%s"), 2, folder);
-    outputSettings.reportEvent(error, text);
-    Corvane::Orlin::LogDebugW(kCannotWatchLine, folder.c_str(), static_cast<int>(error));
 }
 
 std::wstring TamselService::GenerateName(DWORD, LPWSTR*)

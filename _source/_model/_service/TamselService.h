@@ -45,12 +45,10 @@ public:
     // first full check so that nothing created meanwhile is missed; the first check (a stop
     // ends it before its next file); then the watchers until `stopEvent`, and beside them
     // the report of unquoted registrations when it is switched on. 0 after a stop; 3 when
-    // no candidate table is chosen (nothing watched). 4 when a candidate folder that exists
-    // cannot be watched, or a watcher thread cannot be started: the watchers are ended, the
-    // record "Cannot watch <folder> (%d)\n" (the Win32 error as its event id) is written
-    // through outputSettings and to the diagnostic log, and the service asks to be stopped
-    // (StopServiceMyself), so that it does not stay RUNNING with a folder unwatched. An
-    // error raised by the first check is logged and the watchers go on.
+    // no candidate table is chosen (nothing watched). A folder that cannot be watched never
+    // ends it: the watchers try it again and check it every two seconds meanwhile
+    // (DirectoryWatcher.h). An error raised by the first check is logged and the watchers
+    // go on.
     DWORD Run(HANDLE stopEvent) override;
 
     // A copy of `name`; the arguments are ignored.
@@ -64,11 +62,9 @@ public:
     const OutputSettings outputSettings;
 
     static constexpr DWORD kRunNoCandidateTable = 3;
-    static constexpr DWORD kRunCannotWatch = 4;
 
 private:
     static void enterStopPending(SERVICE_STATUS& status);
-    void reportCannotWatch(const std::wstring& folder, DWORD error);
 };
 static_assert(TamselService::kControlsAccepted == 0x5C1, "the controls the service has always accepted");
 

@@ -2,7 +2,9 @@
 
 #include "_model/_service/MessageStrings.h"
 #include "_model/_service/Paths.h"
+#include "_model/_service/_guard/FloodWindow.h"
 #include "_model/_service/_guard/FolderListing.h"
+#include "_model/_service/_guard/FolderTrouble.h"
 #include "_model/_service/_guard/HandledFiles.h"
 #include "_model/_service/_guard/NameRules.h"
 #include "_model/_service/_guard/OffendingEntry.h"
@@ -15,6 +17,7 @@
 #include <atomic>
 #include <exception>
 #include <mutex>
+#include <system_error>
 
 namespace tamselsvc { namespace model { namespace service {
 
@@ -25,9 +28,18 @@ namespace {
 
 // Held for a whole pass: two passes that reach the same file must not both try to rename
 // it, or the loser's failed rename would turn into Failed records and a "/fatal" notice.
-// It also guards s_handled.
+// It also guards s_handled, s_flood and s_checkTrouble.
 Corvane::Orlin::SrwLock s_passLock;
 HandledFiles s_handled;
+FloodWindow s_flood;
+FolderTrouble s_checkTrouble(IDS_GUARD_CANNOT_CHECK, IDS_GUARD_CHECKED_AGAIN);
+// Set while the last pass could not check every folder (or ended on an error): the
+// watchers then run another within two seconds.
+std::atomic<bool> s_retryDue{false};
+
+constexpr size_t kMaxFileNameLength = 255;
+constexpr int kRandomNameDraws = 4;
+constexpr unsigned kMaxTargetsPerFile = 4;
 
 void report(const std::wstring& text, WORD eventType)
 {
@@ -85,7 +97,9 @@ void startNotifyViaSession(const std::wstring& filePath)
     });
 }
 
-void giveRestartNotice(const std::wstring& filePath)
+// True once the notice's thread has started; false when the launch gate was held. Raises
+// when the thread cannot be started.
+bool giveRestartNotice(const std::wstring& filePath)
 {
     if (!process::g_restartPending.exchange(true)) {
         // The first scheduled action of the process: shown without the gate.
@@ -93,25 +107,24 @@ void giveRestartNotice(const std::wstring& filePath)
         startNotification([noticeSwitch, filePath] {
             guarded("launchDialog", [&] { countermeasurePorts().launchDialog(noticeSwitch, filePath); });
         });
-        return;
+        return true;
     }
     // Only a test: the notification thread takes the gate for its own dialog and must not
     // find it still held here.
     if (!process::g_launchGate.try_lock()) {
-        return;
+        return false;
     }
     process::g_launchGate.unlock();
-    try {
-        startNotifyViaSession(filePath);
-    } catch (...) {
-        // A later restart notice is a repetition; losing it does not end the pass.
-    }
+    startNotifyViaSession(filePath);
+    return true;
 }
 
-void startFatalNotice(const std::wstring& filePath)
+// True once the notice's thread has started; false when a fatal notice is on screen or
+// starting. Raises when the thread cannot be started.
+bool startFatalNotice(const std::wstring& filePath)
 {
     if (!g_fatalGate.tryAcquire()) {
-        return; // a fatal notice is on screen or starting
+        return false;
     }
     try {
         startNotification([filePath] { notifyFatal(filePath); });
@@ -121,6 +134,7 @@ void startFatalNotice(const std::wstring& filePath)
         g_fatalGate.release();
         throw;
     }
+    return true;
 }
 
 // One listed offending file, before its notice. Must be called under the pass lock.
@@ -141,6 +155,153 @@ const wchar_t* leftAloneReason(OffendingEntry::State state)
     }
 }
 
+// What a failed rename says about the name it was given.
+enum class NameVerdict {
+    FileFault, // the name is free: the file itself cannot be renamed now
+    Taken,     // something has that name (or is leaving it): the next name may do
+    Unusable,  // no name of this form can be used (too long, refused): another form is needed
+};
+
+// Whether anything is at `path` now, in any form: a name whose entry is pending deletion
+// answers access denied, and cannot be taken either.
+bool nameInUse(const std::wstring& path)
+{
+    if (GetFileAttributesW(extendedPathOf(path).c_str()) != INVALID_FILE_ATTRIBUTES) {
+        return true;
+    }
+    const DWORD error = GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+}
+
+NameVerdict verdictOf(DWORD error, const std::wstring& newPath)
+{
+    switch (error) {
+    case ERROR_ALREADY_EXISTS:
+    case ERROR_FILE_EXISTS:
+        return NameVerdict::Taken;
+    case ERROR_FILENAME_EXCED_RANGE:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+        return NameVerdict::Unusable;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_DELETE_PENDING:
+    case ERROR_SHARING_VIOLATION:
+        // The same answers come for a file that cannot be moved: the name decides.
+        return nameInUse(newPath) ? NameVerdict::Taken : NameVerdict::FileFault;
+    default:
+        return NameVerdict::FileFault;
+    }
+}
+
+bool nameFits(const std::wstring& path)
+{
+    return fileNameOf(path).size() <= kMaxFileNameLength;
+}
+
+// A name nobody can take in advance and that is no candidate: the stem, a hyphen and
+// sixteen random hexadecimal digits, then the extension, cut where the whole name would be
+// longer than a file name may be. Empty when the system has no random bytes to give.
+std::wstring randomName(const std::wstring& parent, const std::wstring& stem, std::wstring extension)
+{
+    unsigned char bytes[8];
+    if (!countermeasurePorts().randomBytes(bytes, sizeof(bytes))) {
+        LogDebugA("No random bytes for a name (%lu)", GetLastError());
+        return std::wstring();
+    }
+    std::wstring name = stem + L"-";
+    for (const unsigned char byte : bytes) {
+        name += L"0123456789abcdef"[byte >> 4];
+        name += L"0123456789abcdef"[byte & 15];
+    }
+    if (name.size() + extension.size() > kMaxFileNameLength) {
+        extension.resize(name.size() < kMaxFileNameLength ? kMaxFileNameLength - name.size() : 0);
+        while (!extension.empty() && (extension.back() == L'.' || extension.back() == L' ')) {
+            extension.pop_back();
+        }
+    }
+    return joinPath(parent, name + extension);
+}
+
+FileHandling renamed(const std::wstring& path, const std::wstring& newPath, const std::wstring& identity)
+{
+    s_handled.forget(path);
+    // The file has moved: whatever its record does, the outcome is a rename.
+    try {
+        reportRenamed(path, newPath);
+    } catch (const std::exception& e) {
+        LogDebugA("The record of a rename failed: %s", e.what());
+    } catch (...) {
+        LogDebugA("The record of a rename failed: unknown exception");
+    }
+    return {{RenameResult::Renamed, newPath}, identity};
+}
+
+// A file whose rename was scheduled to `file.target` and that still cannot be moved: when
+// something has taken that name since, the rename at the restart would fail and the file
+// would start again, so the rename is scheduled anew to `freeName`, a name free now (a few
+// times per file at most).
+void keepScheduledTargetValid(const std::wstring& path, HandledFile& file, const std::wstring& freeName)
+{
+    if (freeName.empty() || sameName(freeName, file.target) || !nameInUse(file.target)) {
+        return;
+    }
+    if (file.targets >= kMaxTargetsPerFile) {
+        LogDebugW(L"The restart rename of %s to %s is stale; no further target is scheduled\n", path.c_str(),
+                  file.target.c_str());
+        return;
+    }
+    const DWORD error = scheduleRenameAtRestart(path, freeName);
+    if (error != 0) {
+        LogDebugW(L"The restart rename of %s cannot be scheduled anew (%lu)\n", path.c_str(), error);
+        return;
+    }
+    file.target = freeName;
+    ++file.targets;
+    reportRenameScheduled(path, freeName);
+}
+
+// The immediate rename to `target` failed with `error`: the error record, the rename
+// scheduled for the restart, and its record; once per file and outcome, and each record at
+// most once per path in ten minutes (FloodWindow.h).
+FileHandling renameFailed(const std::wstring& path, const std::wstring& identity, DWORD error,
+                          const std::wstring& target)
+{
+    HandledFile* known = s_handled.find(path, identity);
+    if (known && known->kind == HandledKind::RenameScheduled) {
+        keepScheduledTargetValid(path, *known, target);
+        return {{RenameResult::RenameScheduled, known->target, true}, identity};
+    }
+    if (!known && s_flood.admit(path, FloodWindow::Record::RenameError)) {
+        report(renameErrorDescription(error, path, target), EVENTLOG_ERROR_TYPE);
+    }
+    const DWORD schedulingError = scheduleRenameAtRestart(path, target);
+    const HandledKind kind = schedulingError == 0 ? HandledKind::RenameScheduled : HandledKind::Failed;
+    FileHandling handling{schedulingError == 0 ? RenameOutcome{RenameResult::RenameScheduled, target}
+                                               : RenameOutcome{RenameResult::Failed, std::wstring()},
+                          identity};
+    if (known && known->kind == kind) {
+        handling.outcome.repeated = true;
+        return handling;
+    }
+    const bool admitted = s_flood.admit(path, schedulingError == 0 ? FloodWindow::Record::RenameScheduled
+                                                                   : FloodWindow::Record::SchedulingFailed);
+    HandledFile& file = s_handled.remember(path, identity, kind);
+    if (kind == HandledKind::RenameScheduled) {
+        file.target = target;
+        ++file.targets;
+    }
+    file.noticeDue = admitted;
+    handling.outcome.repeated = !admitted;
+    if (admitted) {
+        if (schedulingError == 0) {
+            reportRenameScheduled(path, target);
+        } else {
+            reportSchedulingFailed(schedulingError);
+        }
+    }
+    return handling;
+}
+
 FileHandling renameListedFile(const std::wstring& path, std::unordered_set<std::wstring>& taken)
 {
     OffendingEntry entry(path);
@@ -156,113 +317,124 @@ FileHandling renameListedFile(const std::wstring& path, std::unordered_set<std::
     const std::wstring fileName = fileNameOf(path);
     const std::wstring stem = stemOf(fileName);
     const std::wstring extension = extensionOf(fileName);
-    std::wstring newPath;
+    // The numbered names first, on the same open entry: a name taken since the listing (or
+    // leaving, pending deletion) is taken for the rest of the pass too, and the search goes
+    // on with the next number. A name the file itself could not take is given back, so that
+    // the next file of the pass may use it.
+    std::wstring target;
     DWORD error = 0;
-    // A name taken since the listing (the rename finds it there) is taken for the rest of
-    // the pass too; the search goes on with the next number, on the same open entry.
-    do {
-        newPath = findFreeNumberedName(parent, stem, extension, taken);
-        if (newPath.empty()) {
-            handling.outcome.result = RenameResult::NoFreeName;
-            return handling;
+    for (;;) {
+        const std::wstring numbered = findFreeNumberedName(parent, stem, extension, taken);
+        if (numbered.empty()) {
+            break;
         }
-        error = entry.renameTo(newPath);
-    } while (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS);
-    entry.close(); // others may use the file (under its new name) from here on
-
-    if (error == 0) {
-        s_handled.forget(path);
-        handling.outcome = {RenameResult::Renamed, newPath};
-        // The file has moved: whatever its record does, the outcome is a rename.
-        try {
-            reportRenamed(path, newPath);
-        } catch (const std::exception& e) {
-            LogDebugA("The record of a rename failed: %s", e.what());
-        } catch (...) {
-            LogDebugA("The record of a rename failed: unknown exception");
+        if (!nameFits(numbered)) {
+            taken.erase(lowerStemOfPath(numbered));
+            break; // and every later number is longer still
         }
-        return handling;
+        error = entry.renameTo(numbered);
+        if (error == 0) {
+            return renamed(path, numbered, handling.identity);
+        }
+        const NameVerdict verdict = verdictOf(error, numbered);
+        if (verdict == NameVerdict::Taken) {
+            continue;
+        }
+        taken.erase(lowerStemOfPath(numbered));
+        if (verdict == NameVerdict::FileFault) {
+            target = numbered;
+        }
+        break;
     }
-
-    const std::wstring& identity = handling.identity;
-    if (s_handled.gave(path, identity, HandledKind::RenameScheduled)) {
-        // Scheduled already; the immediate rename was tried again and failed again.
-        handling.outcome = {RenameResult::RenameScheduled, newPath, true};
-        return handling;
+    if (!target.empty()) {
+        entry.close(); // others may use the file from here on
+        return renameFailed(path, handling.identity, error, target);
     }
-    const DWORD schedulingError = scheduleRenameAtRestart(path, newPath);
-    const HandledKind kind = schedulingError == 0 ? HandledKind::RenameScheduled : HandledKind::Failed;
-    handling.outcome = schedulingError == 0 ? RenameOutcome{RenameResult::RenameScheduled, newPath}
-                                            : RenameOutcome{RenameResult::Failed, std::wstring()};
-    if (s_handled.gave(path, identity, kind)) {
-        handling.outcome.repeated = true;
-        return handling;
+    // No numbered name can be had (all taken, or too long): a name nobody can take in
+    // advance, at once, so that the file does not stay runnable until the restart.
+    for (int draw = 0; draw < kRandomNameDraws; ++draw) {
+        const std::wstring random = randomName(parent, stem, extension);
+        if (random.empty()) {
+            break;
+        }
+        error = entry.renameTo(random);
+        if (error == 0) {
+            return renamed(path, random, handling.identity);
+        }
+        if (verdictOf(error, random) != NameVerdict::Taken) {
+            break;
+        }
     }
-    s_handled.remember(path, identity, kind);
-    report(renameErrorDescription(error, path, newPath), EVENTLOG_ERROR_TYPE);
-    if (schedulingError == 0) {
-        reportRenameScheduled(path, newPath);
-    } else {
-        reportSchedulingFailed(schedulingError);
-    }
+    entry.close();
+    handling.outcome.result = RenameResult::NoFreeName;
     return handling;
 }
 
-// The deletion at the restart of a file for which no numbered name is free: scheduled,
-// recorded and notified once per file and outcome.
-void scheduleDeletion(const std::wstring& path, const std::wstring& identity)
+// The deletion at the restart of a file that cannot be moved to any name: scheduled,
+// recorded and notified once per file and outcome, and within the flood bound for the path.
+void scheduleDeletion(const std::wstring& path, FileHandling& handling)
 {
-    if (s_handled.gave(path, identity, HandledKind::DeletionScheduled)) {
+    HandledFile* known = s_handled.find(path, handling.identity);
+    if (known && known->kind == HandledKind::DeletionScheduled) {
+        handling.outcome.repeated = true;
         return;
     }
     const DWORD error = scheduleDeletionAtRestart(path);
     const HandledKind kind = error == 0 ? HandledKind::DeletionScheduled : HandledKind::DeletionFailed;
-    if (s_handled.gave(path, identity, kind)) {
+    if (known && known->kind == kind) {
+        handling.outcome.repeated = true;
         return;
     }
-    s_handled.remember(path, identity, kind);
+    const bool admitted = s_flood.admit(path, error == 0 ? FloodWindow::Record::DeletionScheduled
+                                                         : FloodWindow::Record::DeletionFailed);
+    HandledFile& file = s_handled.remember(path, handling.identity, kind);
+    file.noticeDue = admitted && error == 0; // a failed deletion gives no notice
+    handling.outcome.repeated = !file.noticeDue;
+    if (!admitted) {
+        return;
+    }
     if (error == 0) {
         reportDeleteScheduled(path);
-        giveRestartNotice(path);
     } else {
         reportSchedulingFailed(error);
     }
 }
 
-void notify(const std::wstring& path, const FileHandling& handling)
+// Gives the notice of a file that could not be moved at once. True once its thread has
+// started; false when its gate was held or the thread could not be started (the notice
+// stays due, and a later pass gives it).
+bool giveNoticeOfUnmoved(const std::wstring& path, RenameResult result)
 {
-    const RenameOutcome& outcome = handling.outcome;
-    switch (outcome.result) {
-    case RenameResult::Renamed:
-        startNotifyViaSession(path);
-        break;
-    case RenameResult::RenameScheduled:
-        giveRestartNotice(path);
-        break;
-    case RenameResult::Failed:
-        startFatalNotice(path);
-        break;
-    case RenameResult::NoFreeName:
-        scheduleDeletion(path, handling.identity);
-        break;
-    case RenameResult::LeftAlone:
-        break;
+    try {
+        return result == RenameResult::Failed ? startFatalNotice(path) : giveRestartNotice(path);
+    } catch (const std::exception& e) {
+        LogDebugA("A notice could not be started: %s", e.what());
+    } catch (...) {
+        LogDebugA("A notice could not be started: unknown exception");
     }
+    return false;
 }
 
-void actOnOutcome(const std::wstring& path, const FileHandling& handling)
+void actOnOutcome(const std::wstring& path, FileHandling handling)
 {
-    if (handling.outcome.repeated) {
+    switch (handling.outcome.result) {
+    case RenameResult::LeftAlone:
+        return;
+    case RenameResult::Renamed:
+        startNotifyViaSession(path);
+        return;
+    case RenameResult::NoFreeName:
+        scheduleDeletion(path, handling);
+        break;
+    default:
+        break;
+    }
+    HandledFile* file = s_handled.find(path, handling.identity);
+    if (!file || !file->noticeDue) {
         return;
     }
-    try {
-        notify(path, handling);
-    } catch (...) {
-        // The notice could not be started (the pass ends here): the next pass takes the
-        // file as new, so that its notice is not lost for good.
-        s_handled.forget(path);
-        throw;
-    }
+    const RenameResult kind = file->kind == HandledKind::Failed ? RenameResult::Failed : handling.outcome.result;
+    file->noticeDue = !giveNoticeOfUnmoved(path, kind);
 }
 
 // The lower-cased stems of the row's candidates.
@@ -315,13 +487,25 @@ int checkAllCandidates(HANDLE stopEvent)
         return 1;
     }
     std::lock_guard<Corvane::Orlin::SrwLock> pass(s_passLock);
+    // A pass that ends on an error (a notice that cannot be started) is retried too.
+    s_retryDue = true;
+    bool complete = true;
     const std::vector<std::wstring> allStems = candidateStems(table);
     for (const CandidateFolder& row : *table) {
         if (stopRequested(stopEvent)) {
             LogDebugA("Check ended early: the service stops");
             return 0;
         }
-        FolderListing listing = listCandidateFolder(row.folder, rowStems(row), allStems);
+        FolderListing listing;
+        try {
+            listing = listCandidateFolder(row.folder, rowStems(row), allStems);
+            s_checkTrouble.recovered(row.folder);
+        } catch (const std::system_error& e) {
+            // The other folders are still checked; this one again within two seconds.
+            s_checkTrouble.failed(row.folder, static_cast<DWORD>(e.code().value()));
+            complete = false;
+            continue;
+        }
         s_handled.keepOnlyListed(row.folder, listing.offending);
         for (const std::wstring& path : listing.offending) {
             if (stopRequested(stopEvent)) {
@@ -331,7 +515,13 @@ int checkAllCandidates(HANDLE stopEvent)
             actOnOutcome(path, renameListedFile(path, listing.takenNames));
         }
     }
+    s_retryDue = !complete;
     return 0;
+}
+
+bool checkIsDueAgain()
+{
+    return s_retryDue.load();
 }
 
 }}} // namespace tamselsvc::model::service

@@ -1,9 +1,12 @@
 #pragma once
 // The check that finds offending files in the candidate folders and moves them out of the
 // way: renamed at once to the first free numbered name (C:\Program -> C:\Program1), or,
-// when that fails, renamed at the next restart; deleted at the next restart when no
-// numbered name is free. Every action writes one record under "brimlock"; then, as a rule,
-// a detached notification thread tells the user at the console.
+// when that fails, renamed at the next restart. When no numbered name can be had (all
+// taken, or too long), the file is renamed at once to a name nobody can take in advance
+// (its stem, a hyphen and sixteen random hexadecimal digits, then its extension); only
+// when that fails too is its deletion scheduled for the restart. Every action writes one
+// record under "brimlock"; then, as a rule, a detached notification thread tells the user
+// at the console.
 //
 // A pass lists each candidate folder once; that one listing gives both the offending files
 // and the names already taken in the folder, by any entry (file, folder or link), and the
@@ -15,8 +18,16 @@
 // Once per file and outcome: a file that could not be moved at once is recorded, scheduled
 // and notified the first time a pass of this process finds it with that outcome; later
 // passes try the immediate rename again and stay silent while the outcome stays the same
-// (HandledFiles.h). A restart operation that is already scheduled is not added again, not
+// (HandledFiles.h); a notice that found its gate held is tried again by the next pass. A
+// scheduled rename whose new name something takes later is scheduled anew to a name free
+// then. A path that keeps failing, whatever file sits there, writes at most one set of
+// records and gives one notice in ten minutes (FloodWindow.h); renames done at once are
+// always recorded. A restart operation that is already scheduled is not added again, not
 // even by a new service process (RestartList.h).
+//
+// A folder that cannot be listed does not end the pass: the other folders are checked, one
+// warning record names the folder and the error (once, until it can be listed again), and
+// checkIsDueAgain() asks the watchers for another pass within two seconds.
 //
 // One pass at a time: a pass holds one lock from start to end, so passes started at the
 // same time on several threads run one after the other, and the second finds only what
@@ -38,7 +49,8 @@ enum class RenameResult : std::int32_t {
     Renamed = 0,         // renamed at once
     RenameScheduled = 1, // immediate rename failed; the same rename is scheduled for the restart
     Failed = 2,          // immediate rename and its scheduling both failed
-    NoFreeName = 3,      // none of the 100 numbered names was free; nothing done yet
+    NoFreeName = 3,      // no numbered name could be had and the rename to a random name
+                         // failed too; nothing scheduled yet
     LeftAlone = 4,       // by the time it was opened: gone, a folder, or a name the system
                          // refuses as a path; nothing done, nothing recorded (one diagnostic line)
 };
@@ -51,13 +63,17 @@ struct RenameOutcome {
     bool repeated = false;
 };
 
-// One full pass over the chosen table. 0 after a complete pass, and after a pass that
-// `stopEvent` (when given) ended early: it is tested before each folder and each file, so a
-// stop ends the pass before the next file, never in the middle of a rename. 1, doing
-// nothing, when no table is chosen. Raises what ends a pass early (a folder that cannot be
-// read, memory, a notification thread that cannot be started); files handled before that
-// stay handled and their notification threads keep running.
+// One full pass over the chosen table. 0 after a pass, and after a pass that `stopEvent`
+// (when given) ended early: it is tested before each folder and each file, so a stop ends
+// the pass before the next file, never in the middle of a rename. 1, doing nothing, when no
+// table is chosen. Raises what ends a pass early (memory, the notification thread of a
+// rename that cannot be started); files handled before that stay handled and their
+// notification threads keep running.
 int checkAllCandidates(HANDLE stopEvent = nullptr);
+
+// True while the last pass could not list every folder, or ended on an error: another
+// pass is due soon (the watchers run one within two seconds).
+bool checkIsDueAgain();
 
 // Handles one offending file as a pass does (it lists the file's folder for the taken
 // names first): the immediate rename, and on failure the scheduled rename, with their

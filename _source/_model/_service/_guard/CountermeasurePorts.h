@@ -5,6 +5,7 @@
 #include "_win32/Ports.h"
 
 #include <windows.h>
+#include <winternl.h>
 
 #include <functional>
 #include <string>
@@ -24,9 +25,14 @@ struct CountermeasurePorts {
     void (*notifyActiveUser)(const std::wstring& filePath, const std::wstring& noticeSwitch);
     // The dialog without gate or session test, waiting for its end (process::launchDialog).
     void (*launchDialog)(const std::wstring& noticeSwitch, const std::wstring& filePath);
-    // Opens an offending entry (CreateFileW).
+    // Opens an offending entry, with CreateFileW's arguments and results
+    // (openEntryCompletingIfOplocked, which opens through ntCreateFile).
     HANDLE(WINAPI* createFile)(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                DWORD creation, DWORD flags, HANDLE templateFile);
+    // NtCreateFile of ntdll, as openEntryCompletingIfOplocked calls it.
+    NTSTATUS(NTAPI* ntCreateFile)(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes,
+                                  PIO_STATUS_BLOCK status, PLARGE_INTEGER allocationSize, ULONG fileAttributes,
+                                  ULONG share, ULONG disposition, ULONG options, PVOID eaBuffer, ULONG eaLength);
     // Renames an opened entry through its handle (SetFileInformationByHandle).
     BOOL(WINAPI* setFileInformationByHandle)(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID info,
                                              DWORD size);
@@ -36,6 +42,11 @@ struct CountermeasurePorts {
     // The strings of PendingFileRenameOperations, in order; true with an empty list when
     // the value does not exist, false when it cannot be read.
     bool (*readRestartList)(std::vector<std::wstring>& strings);
+    // Milliseconds since some fixed moment (GetTickCount64): the clock of the flood bound.
+    ULONGLONG(WINAPI* tickCount)();
+    // Fills `bytes` with `count` random bytes for a name nobody can take in advance; false
+    // when the system's generator fails.
+    bool (*randomBytes)(void* bytes, ULONG count);
 };
 
 extern Corvane::Orlin::Ports<CountermeasurePorts> countermeasurePorts;

@@ -6,15 +6,27 @@
 
 namespace tamselsvc { namespace model { namespace service {
 
-bool HandledFiles::gave(const std::wstring& path, const std::wstring& identity, HandledKind kind) const
+HandledFile* HandledFiles::find(const std::wstring& path, const std::wstring& identity)
 {
     const auto found = _files.find(path);
-    return found != _files.end() && found->second.identity == identity && found->second.kind == kind;
+    return found != _files.end() && found->second.identity == identity ? &found->second : nullptr;
 }
 
-void HandledFiles::remember(const std::wstring& path, const std::wstring& identity, HandledKind kind)
+bool HandledFiles::gave(const std::wstring& path, const std::wstring& identity, HandledKind kind)
 {
-    _files[path] = Handled{identity, kind};
+    const HandledFile* file = find(path, identity);
+    return file && file->kind == kind;
+}
+
+HandledFile& HandledFiles::remember(const std::wstring& path, const std::wstring& identity, HandledKind kind)
+{
+    HandledFile& file = _files[path];
+    if (file.identity != identity) {
+        file = HandledFile();
+        file.identity = identity;
+    }
+    file.kind = kind;
+    return file;
 }
 
 void HandledFiles::forget(const std::wstring& path)

@@ -10,6 +10,11 @@
 // file is forgotten when it has been renamed, and when a complete listing of its folder no
 // longer shows it; what is remembered is thus bounded by what is on disk.
 //
+// Beside the outcome it keeps the target of a scheduled rename (so that a target taken
+// later can be replaced by a name free now) and whether the file's notice is still due (a
+// notice counts as given once its thread has started; one that found its gate held is
+// tried again by a later pass).
+//
 // Not synchronised: the countermeasure uses it under its pass lock only.
 
 #include <string>
@@ -21,16 +26,27 @@ namespace tamselsvc { namespace model { namespace service {
 enum class HandledKind {
     RenameScheduled,   // the immediate rename failed; the rename is scheduled for the restart
     Failed,            // the immediate rename failed and so did its scheduling
-    DeletionScheduled, // no numbered name was free; the deletion is scheduled for the restart
-    DeletionFailed,    // no numbered name was free and the deletion could not be scheduled
+    DeletionScheduled, // the file could not be moved at all; its deletion is scheduled
+    DeletionFailed,    // ... and the deletion could not be scheduled
+};
+
+struct HandledFile {
+    std::wstring identity;
+    HandledKind kind = HandledKind::RenameScheduled;
+    std::wstring target;   // the scheduled rename's new path (RenameScheduled)
+    unsigned targets = 0;  // how many rename targets were scheduled for this file
+    bool noticeDue = false; // its notice has not been given yet
 };
 
 class HandledFiles {
 public:
+    // The memory of the file at `path` when it is the file with `identity`; null otherwise.
+    HandledFile* find(const std::wstring& path, const std::wstring& identity);
     // True when the file at `path` with `identity` last gave `kind`.
-    bool gave(const std::wstring& path, const std::wstring& identity, HandledKind kind) const;
-    // From now on the file at `path` is that file, and it gave `kind`.
-    void remember(const std::wstring& path, const std::wstring& identity, HandledKind kind);
+    bool gave(const std::wstring& path, const std::wstring& identity, HandledKind kind);
+    // From now on the file at `path` is that file, and it gave `kind`; what it gave before
+    // is kept when it is the same file (the targets scheduled for it).
+    HandledFile& remember(const std::wstring& path, const std::wstring& identity, HandledKind kind);
     void forget(const std::wstring& path);
     // Forgets every file of `folder` (as the candidate table writes it, with or without a
     // trailing backslash) whose path is not among `listed`, the offending files of a
@@ -39,11 +55,7 @@ public:
     size_t size() const { return _files.size(); }
 
 private:
-    struct Handled {
-        std::wstring identity;
-        HandledKind kind;
-    };
-    std::unordered_map<std::wstring, Handled> _files;
+    std::unordered_map<std::wstring, HandledFile> _files;
 };
 
 }}} // namespace tamselsvc::model::service

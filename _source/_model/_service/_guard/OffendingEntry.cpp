@@ -18,8 +18,21 @@ constexpr DWORD kAccess = DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 // The entry itself, link or not; a folder can be opened too (and is then left alone).
 constexpr DWORD kFlags = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
-// The path fallback: never replace, and a same-folder rename never copies.
-constexpr DWORD kPathRenameFlags = MOVEFILE_COPY_ALLOWED;
+// NtCreateFile's values for what CreateFileW is asked here.
+constexpr ULONG kFileOpen = 1;                        // FILE_OPEN
+constexpr ULONG kSynchronousIo = 0x00000020;          // FILE_SYNCHRONOUS_IO_NONALERT
+constexpr ULONG kOpenForBackupIntent = 0x00004000;    // FILE_OPEN_FOR_BACKUP_INTENT
+constexpr ULONG kOpenReparsePoint = 0x00200000;       // FILE_OPEN_REPARSE_POINT
+constexpr ULONG kObjCaseInsensitive = 0x00000040;     // OBJ_CASE_INSENSITIVE, as CreateFileW opens
+constexpr NTSTATUS kStatusInvalidParameter = static_cast<NTSTATUS>(0xC000000DL);
+
+DWORD dosErrorOf(NTSTATUS status)
+{
+    using Fn = ULONG(NTAPI*)(NTSTATUS);
+    static const Fn fn = reinterpret_cast<Fn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlNtStatusToDosError")));
+    return fn ? fn(status) : ERROR_GEN_FAILURE;
+}
 
 bool isAbsence(DWORD error)
 {
@@ -29,12 +42,6 @@ bool isAbsence(DWORD error)
 bool isRefusedName(DWORD error)
 {
     return error == ERROR_INVALID_NAME || error == ERROR_BAD_PATHNAME;
-}
-
-// The answers of a system or file system that has no rename through a handle.
-bool isUnsupported(DWORD error)
-{
-    return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION;
 }
 
 std::wstring identityOf(const BY_HANDLE_FILE_INFORMATION& info)
@@ -84,20 +91,6 @@ DWORD OffendingEntry::renameTo(const std::wstring& newPath)
     default:
         return ERROR_INVALID_FUNCTION;
     }
-    if (!_byPath) {
-        const DWORD error = renameThroughHandle(newPath);
-        if (!isUnsupported(error)) {
-            return error;
-        }
-        // A path rename needs the entry without this handle, which denies delete sharing.
-        _byPath = true;
-        _handle.reset();
-    }
-    return renameByPath(newPath);
-}
-
-DWORD OffendingEntry::renameThroughHandle(const std::wstring& newPath)
-{
     const std::wstring target = ntPathOf(newPath);
     const size_t nameBytes = target.size() * sizeof(wchar_t);
     // FILE_RENAME_INFO ends in the name; room for one more wchar_t as a terminator.
@@ -114,13 +107,41 @@ DWORD OffendingEntry::renameThroughHandle(const std::wstring& newPath)
     return GetLastError();
 }
 
-DWORD OffendingEntry::renameByPath(const std::wstring& newPath)
+HANDLE WINAPI openEntryCompletingIfOplocked(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                            DWORD, DWORD flags, HANDLE)
 {
-    if (countermeasurePorts().moveFileEx(extendedPathOf(_path).c_str(), extendedPathOf(newPath).c_str(),
-                                         kPathRenameFlags)) {
-        return 0;
+    std::wstring name = ntPathOf(path);
+    UNICODE_STRING unicodeName;
+    unicodeName.Buffer = &name[0];
+    unicodeName.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    unicodeName.MaximumLength = unicodeName.Length;
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &unicodeName, kObjCaseInsensitive, nullptr,
+                               security ? security->lpSecurityDescriptor : nullptr);
+    ULONG options = kSynchronousIo | kCompleteIfOplocked;
+    if (flags & FILE_FLAG_BACKUP_SEMANTICS) {
+        options |= kOpenForBackupIntent;
     }
-    return GetLastError();
+    if (flags & FILE_FLAG_OPEN_REPARSE_POINT) {
+        options |= kOpenReparsePoint;
+    }
+    const ACCESS_MASK fullAccess = access | SYNCHRONIZE | FILE_READ_ATTRIBUTES;
+    for (;;) {
+        HANDLE handle = nullptr;
+        IO_STATUS_BLOCK io{};
+        // A success status includes STATUS_OPLOCK_BREAK_IN_PROGRESS: the handle is open.
+        const NTSTATUS status = countermeasurePorts().ntCreateFile(&handle, fullAccess, &attributes, &io, nullptr, 0,
+                                                                   share, kFileOpen, options, nullptr, 0);
+        if (status >= 0) {
+            return handle;
+        }
+        if (status == kStatusInvalidParameter && (options & kCompleteIfOplocked)) {
+            options &= ~kCompleteIfOplocked; // a system without the option: open as CreateFileW would
+            continue;
+        }
+        SetLastError(dosErrorOf(status));
+        return INVALID_HANDLE_VALUE;
+    }
 }
 
 }}} // namespace tamselsvc::model::service

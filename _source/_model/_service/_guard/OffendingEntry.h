@@ -7,12 +7,13 @@
 //   never touched) and without delete sharing (nobody else can rename or delete it while
 //   it is open, so it cannot be swapped for a folder between the check and the rename);
 // - checked on the handle: a folder, a junction or a folder link is left alone;
-// - renamed through the handle, never replacing an existing entry.
+// - renamed through the handle, never replacing an existing entry; once the handle is
+//   open, nothing is done by path (a path could name an entry swapped since the check).
 //
-// Where the system cannot rename through a handle (a file system without that call), the
-// handle is closed and the rename is made by path, without replacing either; only that
-// fallback can meet an entry swapped after the check. The entry is closed when the object
-// goes. Every call goes through countermeasurePorts.
+// The open completes at once even when another program holds an opportunistic lock on the
+// file (openEntryCompletingIfOplocked): a lock whose owner never acknowledges its break
+// must not hold up a pass, every watcher and the stop behind it. The entry is closed when
+// the object goes. Every call goes through countermeasurePorts.
 
 #include "_win32/UniqueHandle.h"
 
@@ -45,10 +46,11 @@ public:
     // (a held file has no identity the countermeasure can read).
     const std::wstring& identity() const noexcept { return _identity; }
 
-    // Renames the entry to `newPath` (a plain full path in the same folder). 0 on success;
-    // ERROR_ALREADY_EXISTS or ERROR_FILE_EXISTS when something has that name (nothing is
-    // replaced; the entry stays open and can be renamed to another name); any other Win32
-    // error otherwise. A Refused entry returns openError() without trying; Folder, Gone and
+    // Renames the entry to `newPath` (a plain full path in the same folder) through its
+    // handle. 0 on success; ERROR_ALREADY_EXISTS or ERROR_FILE_EXISTS when something has that
+    // name (nothing is replaced; the entry stays open and can be renamed to another name);
+    // any other Win32 error otherwise (also where the file system has no rename through a
+    // handle). A Refused entry returns openError() without trying; Folder, Gone and
     // Unreachable return ERROR_INVALID_FUNCTION.
     DWORD renameTo(const std::wstring& newPath);
 
@@ -56,15 +58,23 @@ public:
     void close() noexcept { _handle.reset(); }
 
 private:
-    DWORD renameThroughHandle(const std::wstring& newPath);
-    DWORD renameByPath(const std::wstring& newPath);
-
     std::wstring _path;
     Corvane::Orlin::UniqueFile _handle;
     State _state = State::Gone;
     DWORD _openError = 0;
     std::wstring _identity;
-    bool _byPath = false; // the handle rename is not supported here: path renames from now on
 };
+
+// CreateFileW for an existing entry (OPEN_EXISTING; FILE_FLAG_BACKUP_SEMANTICS and
+// FILE_FLAG_OPEN_REPARSE_POINT as given), made through NtCreateFile with the create option
+// that completes the open at once when the file is oplocked (FILE_COMPLETE_IF_OPLOCKED);
+// the break then goes on without us waiting for it. `path` in the extended form
+// ("\\?\C:\x"). Where the system refuses that option (STATUS_INVALID_PARAMETER), the open
+// is made once more without it. Errors as CreateFileW gives them.
+HANDLE WINAPI openEntryCompletingIfOplocked(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                            DWORD creation, DWORD flags, HANDLE templateFile);
+
+// The create options of that open (for tests of the seam).
+constexpr ULONG kCompleteIfOplocked = 0x00000100; // FILE_COMPLETE_IF_OPLOCKED
 
 }}} // namespace tamselsvc::model::service

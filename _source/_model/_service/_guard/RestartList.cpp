@@ -58,16 +58,22 @@ std::vector<std::pair<std::wstring, std::wstring>> restartOperations(const std::
     return operations;
 }
 
+bool sameName(const std::wstring& a, const std::wstring& b)
+{
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
 bool holdsRestartOperation(const std::vector<std::pair<std::wstring, std::wstring>>& operations,
                            const std::wstring& ntSource, const std::wstring& ntTarget)
 {
     for (const auto& operation : operations) {
-        if (operation.first != ntSource) {
+        if (!sameName(operation.first, ntSource)) {
             continue;
         }
         const std::wstring& target = operation.second;
         const bool replacing = !target.empty() && target[0] == L'!';
-        if ((replacing ? target.substr(1) : target) == ntTarget) {
+        if (sameName(replacing ? target.substr(1) : target, ntTarget)) {
             return true;
         }
     }

@@ -5,8 +5,9 @@
 // starts with "!" replaces what is there). The countermeasure schedules by path, as the
 // system has it (MoveFileExW with MOVEFILE_DELAY_UNTIL_REBOOT, given the extended path
 // forms so that the entry is named as it was listed), and never adds an operation that is
-// there already exactly: Windows reads the whole value at boot, and a file that stays held
-// must not make it grow pass after pass, service start after service start.
+// there already (names compared as Windows compares them, without regard to case): Windows
+// reads the whole value at boot, and a file that stays held must not make it grow pass
+// after pass, service start after service start.
 // Every call goes through countermeasurePorts.
 
 #include <windows.h>
@@ -27,8 +28,12 @@ DWORD scheduleDeletionAtRestart(const std::wstring& path);
 // The pairs of the value's strings, in order; a last string without a partner (the list's
 // own terminator) is dropped.
 std::vector<std::pair<std::wstring, std::wstring>> restartOperations(const std::vector<std::wstring>& strings);
+// Whether two names are one for Windows: ordinal, without regard to case.
+bool sameName(const std::wstring& a, const std::wstring& b);
 // Whether `operations` holds the rename of `ntSource` to `ntTarget` ("!" before the target
-// or not), or, for an empty `ntTarget`, the deletion of `ntSource`. Exact comparison.
+// or not), or, for an empty `ntTarget`, the deletion of `ntSource`. Names are compared
+// without regard to case, as Windows compares them (an ordinal comparison by the system's
+// upper-case table).
 bool holdsRestartOperation(const std::vector<std::pair<std::wstring, std::wstring>>& operations,
                            const std::wstring& ntSource, const std::wstring& ntTarget);
 
