@@ -112,12 +112,6 @@ BOOL WINAPI unsupportedRename(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID info, DW
     return FALSE;
 }
 
-BOOL WINAPI notedMove(LPCWSTR from, LPCWSTR to, DWORD flags)
-{
-    noteCall(L"move", from, to, flags);
-    return ::MoveFileExW(from, to, flags);
-}
-
 // C:\Program becomes a folder between the listing and its open.
 std::atomic<int> s_swaps{0};
 HANDLE WINAPI swapToFolderThenOpen(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
@@ -564,6 +558,8 @@ TEST_F(Countermeasure, FileInUseIsRecordedAndScheduledOnceAndRenamedAtRestart)
     ASSERT_EQ(0, checkAllCandidates());
     ASSERT_TRUE(createFileWithText(L"C:\\Program", "held"));
     {
+        // Ten minutes on: a new file at a path recorded before is recorded again.
+        PortsInForce later([](CountermeasurePorts& ports) { ports.tickCount = &elevenMinutesOn; });
         HeldFile heldAgain(L"C:\\Program");
         ASSERT_TRUE(heldAgain.held());
         ASSERT_EQ(0, checkAllCandidates());

@@ -150,6 +150,8 @@ const wchar_t* leftAloneReason(OffendingEntry::State state)
         return L"a folder by now";
     case OffendingEntry::State::Gone:
         return L"gone before its rename";
+    case OffendingEntry::State::Elsewhere:
+        return L"its handle leads elsewhere (a link that was followed)";
     default:
         return L"a name the system refuses as a path";
     }

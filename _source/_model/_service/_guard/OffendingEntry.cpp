@@ -2,6 +2,7 @@
 
 #include "_model/_service/Paths.h"
 #include "_model/_service/_guard/CountermeasurePorts.h"
+#include "_model/_service/_guard/RestartList.h"
 
 #include <cstddef>
 #include <cstring>
@@ -53,6 +54,27 @@ std::wstring identityOf(const BY_HANDLE_FILE_INFORMATION& info)
     return text;
 }
 
+// Whether the open handle is the entry at `path` itself and not what a link there leads to.
+// True when it cannot be told (the system gives no final path).
+bool isTheListedEntry(HANDLE handle, const std::wstring& path)
+{
+    std::vector<wchar_t> name(1024);
+    DWORD length = 0;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        length = GetFinalPathNameByHandleW(handle, name.data(), static_cast<DWORD>(name.size()),
+                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length < name.size()) {
+            break;
+        }
+        name.resize(length + 1);
+    }
+    if (length == 0 || length >= name.size()) {
+        return true;
+    }
+    const std::wstring finalPath(name.data(), length);
+    return sameName(ntPathOf(finalPath), ntPathOf(path));
+}
+
 } // namespace
 
 OffendingEntry::OffendingEntry(const std::wstring& path) : _path(path)
@@ -75,6 +97,11 @@ OffendingEntry::OffendingEntry(const std::wstring& path) : _path(path)
     if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         _handle.reset();
         _state = State::Folder;
+        return;
+    }
+    if (!isTheListedEntry(_handle.get(), path)) {
+        _handle.reset();
+        _state = State::Elsewhere;
         return;
     }
     _identity = identityOf(info);

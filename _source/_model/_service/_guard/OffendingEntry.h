@@ -6,7 +6,9 @@
 //   without following a link (a link named like a candidate is the link, its target is
 //   never touched) and without delete sharing (nobody else can rename or delete it while
 //   it is open, so it cannot be swapped for a folder between the check and the rename);
-// - checked on the handle: a folder, a junction or a folder link is left alone;
+// - checked on the handle: a folder, a junction or a folder link is left alone, and so is
+//   an entry whose handle leads elsewhere than the listed path (a system that follows a
+//   link although asked not to would otherwise have the link's target moved);
 // - renamed through the handle, never replacing an existing entry; once the handle is
 //   open, nothing is done by path (a path could name an entry swapped since the check).
 //
@@ -31,6 +33,8 @@ public:
         Gone,        // no longer there (file or path not found): nothing to do
         Unreachable, // a name the system refuses as a path (for instance "Program.*"): no
                      // program can be started by it, so it is left alone
+        Elsewhere,   // the open reached another entry than the one listed (a link that the
+                     // system followed although asked not to): left alone
         Refused,     // there, but it cannot be opened for a rename (held open without delete
                      // sharing, access denied): the rename fails with openError()
     };
