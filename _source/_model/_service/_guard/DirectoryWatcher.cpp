@@ -145,7 +145,7 @@ public:
             return kNoFolder; // a file where the folder should be: nothing can be planted in it
         }
         _identity = identityOf(_handle.get());
-        _read.reset(new ChangeRead(_handle.get()));
+        _read = std::make_unique<ChangeRead>(_handle.get());
         return _read->arm();
     }
 
