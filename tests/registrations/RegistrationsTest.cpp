@@ -30,6 +30,7 @@
 #include <shlobj.h>
 
 #include <map>
+#include <new>
 #include <set>
 #include <string>
 #include <vector>
@@ -98,16 +99,21 @@ TEST(UnquotedCommandLine, CreateProcessStartsEachTriedPathInTurnThenTheProgram)
         {L"C:\\brimlock-reg\\D  E\\c.exe  ", true},  // two blanks in a row, trailing blanks
         {L"C:\\brimlock-reg\\v1.2 x\\c.exe", true},  // a dot: no ".exe" added
         {L"C:\\brimlock-reg\\P% Q\\c.exe", true},    // "%" is an ordinary character
-        {L"C:\\brimlock-reg\\N O\\tool -k", true},   // no ".exe" anywhere: the whole line
+        {L"C:\\brimlock-reg\\N O\\tool -k", true},   // found with ".exe" added, quoted without
+        {L"C:\\brimlock-reg\\S R\\saver.scr /s", true}, // any extension
+        {L"C:/brimlock-reg/F W/c.exe", true},           // slashes
         {L"C:\\brimlock-reg\\T\tU\\c.exe", false},   // a tab ends a prefix; no file name holds one
     };
     // The name ".exe" would give to "v1.2" if it were added: never started.
     ASSERT_TRUE(plant(probe, kRoot + L"\\v1.2.exe"));
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << "line [" << c.line << "]");
-        const svc::ProgramSearch search = svc::searchProgram(c.line);
+        const svc::ProgramSearch search = svc::searchProgram(c.line, [](const std::wstring& path) {
+            return svc::fileNameOf(path) == L"c.exe" || svc::fileNameOf(path) == L"tool.exe" || svc::extensionOf(path) == L".scr";
+        });
         std::vector<std::wstring> order = search.triedBefore;
         ASSERT_FALSE(order.empty());
+        ASSERT_EQ(c.programCanExist, search.programFound);
         if (c.programCanExist) {
             order.push_back(search.program);
         }
@@ -194,27 +200,35 @@ TEST(FolderAccess, TheDecisionOnRealDescriptorsAndOnAFoldersAccessList)
 
 namespace {
 
-// A machine played through the seam: its registrations, its files, its folders' access
-// lists; drive C is fixed, every other drive a network drive.
+// A machine played through the seam: its registrations (the listing fails after
+// `listed` of them), its files (a look-up at C:\Boom.exe runs out of memory), its folders'
+// access lists; drive C is fixed, every other drive a network drive.
 struct PlayedMachine {
     static std::vector<svc::Registration> registrations;
+    static size_t listed;
     static std::set<std::wstring> files;
     static std::map<std::wstring, std::wstring> folderSddl;
     static std::vector<std::wstring> lookedAt;
 
-    static bool enumerate(svc::RegistrationVisitor& visitor)
+    static DWORD enumerate(svc::RegistrationVisitor& visitor)
     {
-        for (const svc::Registration& registration : registrations) {
-            if (!visitor.visit(registration)) {
-                return false;
+        for (size_t i = 0; i < registrations.size(); ++i) {
+            if (i == listed) {
+                return ERROR_ACCESS_DENIED;
+            }
+            if (!visitor.visit(registrations[i])) {
+                return ERROR_CANCELLED;
             }
         }
-        return true;
+        return ERROR_SUCCESS;
     }
     static UINT WINAPI driveType(LPCWSTR root) { return root[0] == L'c' || root[0] == L'C' ? DRIVE_FIXED : DRIVE_REMOTE; }
     static DWORD WINAPI attributes(LPCWSTR path)
     {
         lookedAt.push_back(path);
+        if (lookedAt.back() == L"C:\\Boom.exe") {
+            throw std::bad_alloc();
+        }
         return files.count(path) ? FILE_ATTRIBUTE_ARCHIVE : INVALID_FILE_ATTRIBUTES;
     }
     static PSECURITY_DESCRIPTOR security(const wchar_t* folder)
@@ -230,6 +244,7 @@ struct PlayedMachine {
     }
 };
 std::vector<svc::Registration> PlayedMachine::registrations;
+size_t PlayedMachine::listed = SIZE_MAX;
 std::set<std::wstring> PlayedMachine::files;
 std::map<std::wstring, std::wstring> PlayedMachine::folderSddl;
 std::vector<std::wstring> PlayedMachine::lookedAt;
@@ -270,7 +285,8 @@ TEST(ReportScan, RecordsOfAScanWordForWordAndOnlyNewOrChangedOnesLater)
                      L"C:\\Windows\\system32\\svchost.exe -k x", L"C:\\Windows\\system32\\svchost.exe -k x"),
     };
     // C:\Program.exe is the guard's (a candidate's stem in a candidate folder): no warning.
-    PlayedMachine::files = {L"C:\\Program.exe", L"C:\\Program Files\\Foo.exe"};
+    PlayedMachine::files = {L"C:\\Program.exe", L"C:\\Program Files\\Foo.exe", L"C:\\Program Files\\Foo Bar\\foo.exe",
+                            L"C:\\Windows\\system32\\svchost.exe"};
     PlayedMachine::folderSddl = {{L"C:\\", L"D:(A;;0x1200a9;;;BU)"}, {L"C:\\Program Files", L"D:(A;;0x100116;;;BU)"}};
     PlayedMachine::lookedAt.clear();
     RecordSink::take();
@@ -289,10 +305,9 @@ TEST(ReportScan, RecordsOfAScanWordForWordAndOnlyNewOrChangedOnesLater)
                                  L"Registration: \"Foo Svc\" (HKLM\\SYSTEM\\CurrentControlSet\\Services\\Foo Svc)";
     const std::wstring netFinding =
         kFindingHead + L"Registration: \"Net\" (HKLM\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Run)\r\n" +
-        L"Command line: %NETDIR%\\Net Tool\\n.exe\r\n" + L"Windows tries these paths before the program:\r\n" +
-        L"\"D:\\Shares\\Net.exe\"\r\n" + L"To quote the path, run:\r\n" +
-        L"reg add HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run /v Net /t REG_EXPAND_SZ "
-        L"/d \"\\\"D:\\Shares\\Net Tool\\n.exe\\\"\" /f /reg:32";
+        L"Command line: %NETDIR%\\Net Tool\\n.exe\r\n" + L"Windows tries these paths, in this order:\r\n" +
+        L"\"D:\\Shares\\Net.exe\"\r\n\"D:\\Shares\\Net Tool\\n.exe\"\r\n" +
+        L"None of these paths exists, so the program cannot be told. No command is given.";
     const std::wstring summary = kSummaryHead + L"Registrations checked: 4\r\nUnquoted paths with spaces: 2";
 
     svc::ReportScan reporter;
@@ -338,6 +353,31 @@ TEST(ReportScan, RecordsOfAScanWordForWordAndOnlyNewOrChangedOnesLater)
     EXPECT_EQ(2, asked);
     EXPECT_EQ((std::vector<Record>{{fooFinding, EVENTLOG_INFORMATION_TYPE, 0}, {fooFile, EVENTLOG_WARNING_TYPE, 0}}),
               RecordSink::take());
+
+    // A failed listing: no summary, what it reported kept, said once; one registration that
+    // fails is said once and the scan goes on; a 32 KB line fits a record.
+    std::wstring longLine = L"C:\\Long Dir\\l.exe";
+    for (int i = 0; i < 16000; ++i) {
+        longLine += L" b";
+    }
+    PlayedMachine::registrations = {
+        foo, registration(svc::RegistrationKind::Service, L"Boom", services + L"Boom", svc::RegistryView::Single,
+                          L"C:\\Boom Dir\\b.exe", L"C:\\Boom Dir\\b.exe"),
+        registration(svc::RegistrationKind::StartupValue, L"Long", run, svc::RegistryView::Native, longLine, longLine)};
+    PlayedMachine::listed = 1;
+    svc::ReportScan failing;
+    EXPECT_FALSE(failing.scan(never, true) || failing.scan(never, true));
+    EXPECT_TRUE(failing.failed());
+    std::vector<Record> records = RecordSink::take();
+    ASSERT_EQ(3u, records.size()) << "foo's two, and the failure once";
+    EXPECT_EQ(WORD(EVENTLOG_WARNING_TYPE), records[2].type);
+    PlayedMachine::listed = SIZE_MAX;
+    ASSERT_TRUE(failing.scan(never, true) && failing.scan(never, false));
+    records = RecordSink::take();
+    ASSERT_EQ(3u, records.size()) << "Boom once, Long's finding, the summary; not foo again";
+    EXPECT_EQ(1u, recordsContaining(records, L"\"Boom\"").size());
+    EXPECT_EQ(kSummaryHead + L"Registrations checked: 3\r\nUnquoted paths with spaces: 2", records[2].text);
+    EXPECT_GT(svc::kMaxRecordChars, recordsContaining(records, L"\"Long\"").at(0).text.size());
     svc::g_activeCandidates = nullptr;
 }
 
@@ -365,6 +405,10 @@ TEST(ReportThread, ReportsAtStartThenEachNewRegistrationOnceAndStopsAtOnce)
     // Switched on, with an unquoted value and a file planted in front of it.
     const std::wstring planted = kRoot + L"\\Unq.exe";
     ASSERT_TRUE(brimlock_test::createFileWithText(planted, "planted"));
+    // The registered programs exist: the longest prefix that exists is the program.
+    for (const wchar_t* program : {L"\\Unq Dir\\x.exe", L"\\Later Dir\\y.exe"}) {
+        ASSERT_TRUE(plant(planted, kRoot + program));
+    }
     const RunValue before(L"brimlock-reg-before", KEY_WOW64_64KEY);
     ASSERT_EQ(ERROR_SUCCESS, before.set(kRoot + L"\\Unq Dir\\x.exe /y"));
     const bool wow64 = brimlock_test::isWow64();

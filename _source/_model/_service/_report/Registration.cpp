@@ -15,11 +15,22 @@ std::wstring placeOf(const Registration& registration)
     return registration.key;
 }
 
+std::wstring quotedValue(const Registration& registration, const ProgramSearch& search)
+{
+    return withProgramQuoted(registration.commandLine, search);
+}
+
 std::wstring quotingCommand(const Registration& registration, const ProgramSearch& search)
 {
-    const std::wstring newLine = quoteArgument(withProgramQuoted(registration.commandLine, search));
+    const std::wstring value = quotedValue(registration, search);
+    if (value.empty()) {
+        return std::wstring();
+    }
+    const std::wstring newLine = quoteArgument(value);
+    std::wstring typed;
     if (registration.kind == RegistrationKind::Service) {
-        return L"sc config " + quoteArgument(registration.name) + L" binPath= " + newLine;
+        typedAtCmd(L"sc config " + quoteArgument(registration.name) + L" binPath= " + newLine, typed);
+        return typed;
     }
     std::wstring command = L"reg add " + quoteArgument(registration.key);
     command += registration.name.empty() ? L" /ve" : L" /v " + quoteArgument(registration.name);
@@ -30,7 +41,8 @@ std::wstring quotingCommand(const Registration& registration, const ProgramSearc
     } else if (registration.view == RegistryView::Redirected32) {
         command += L" /reg:32";
     }
-    return command;
+    typedAtCmd(command, typed);
+    return typed;
 }
 
 }}} // namespace tamselsvc::model::service

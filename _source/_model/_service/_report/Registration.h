@@ -32,10 +32,17 @@ struct Registration {
 // value of the 32-bit view of 64-bit Windows.
 std::wstring placeOf(const Registration& registration);
 
-// The command, for an elevated command prompt, that stores the command line with its real
-// program in quotes: "sc config" for a service (which stores the path as REG_EXPAND_SZ),
-// "reg add" for a Run or RunOnce value (same type, same view). The new text is the
-// expanded command line, so that the command means the same when cmd.exe runs it.
+// The text the registration should hold: the command line with exactly its real program
+// in quotes (withProgramQuoted of the expanded line); "" when the program was not found.
+std::wstring quotedValue(const Registration& registration, const ProgramSearch& search);
+
+// The command, for an elevated command prompt, that stores quotedValue and nothing else:
+// "sc config" for a service (which stores the path as REG_EXPAND_SZ), "reg add" for a Run
+// or RunOnce value (same type, same view). The new text is the expanded command line, so
+// that the command means the same when cmd.exe runs it. Each argument is quoted for the
+// program's own split (quoteArgument), then the whole line for cmd (typedAtCmd), so that
+// no text a user wrote runs anything. "" when the program was not found or when no such
+// command can be typed at cmd: then an administrator sets quotedValue by hand.
 std::wstring quotingCommand(const Registration& registration, const ProgramSearch& search);
 
 }}} // namespace tamselsvc::model::service

@@ -76,19 +76,26 @@ bool isWin32Service(HKEY service)
     return (type & (SERVICE_WIN32_OWN_PROCESS | SERVICE_WIN32_SHARE_PROCESS)) != 0;
 }
 
-bool visitServices(RegistrationVisitor& visitor)
+// The end of a listing: 0 for its normal end, the error otherwise.
+DWORD endOfListing(LSTATUS status)
+{
+    return status == ERROR_NO_MORE_ITEMS ? ERROR_SUCCESS : static_cast<DWORD>(status);
+}
+
+DWORD visitServices(RegistrationVisitor& visitor)
 {
     UniqueRegKey services;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kServicesKey, 0, KEY_ENUMERATE_SUB_KEYS | KEY_WOW64_64KEY,
-                      services.put()) != ERROR_SUCCESS) {
-        return true;
+    const LSTATUS opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kServicesKey, 0, KEY_ENUMERATE_SUB_KEYS | KEY_WOW64_64KEY,
+                                         services.put());
+    if (opened != ERROR_SUCCESS) {
+        return static_cast<DWORD>(opened);
     }
     for (DWORD index = 0;; ++index) {
         wchar_t name[kMaxKeyName];
         DWORD length = kMaxKeyName;
         const LSTATUS status = RegEnumKeyExW(services.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
         if (status != ERROR_SUCCESS) {
-            return true; // the end, or a key that cannot be listed further
+            return endOfListing(status);
         }
         UniqueRegKey service;
         if (RegOpenKeyExW(services.get(), name, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, service.put()) !=
@@ -105,23 +112,24 @@ bool visitServices(RegistrationVisitor& visitor)
         }
         fillCommandLine(registration);
         if (!visitor.visit(registration)) {
-            return false;
+            return ERROR_CANCELLED;
         }
     }
 }
 
-bool visitStartupKey(RegistrationVisitor& visitor, const wchar_t* keyPath, const StartupView& view)
+DWORD visitStartupKey(RegistrationVisitor& visitor, const wchar_t* keyPath, const StartupView& view)
 {
     UniqueRegKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE | view.sam, key.put()) != ERROR_SUCCESS) {
-        return true;
+    const LSTATUS opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE | view.sam, key.put());
+    if (opened != ERROR_SUCCESS) {
+        return opened == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : static_cast<DWORD>(opened);
     }
     std::vector<wchar_t> name(kMaxValueName);
     for (DWORD index = 0;; ++index) {
         DWORD length = kMaxValueName;
         const LSTATUS status = RegEnumValueW(key.get(), index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
         if (status != ERROR_SUCCESS) {
-            return true;
+            return endOfListing(status);
         }
         Registration registration;
         registration.kind = RegistrationKind::StartupValue;
@@ -133,7 +141,7 @@ bool visitStartupKey(RegistrationVisitor& visitor, const wchar_t* keyPath, const
         }
         fillCommandLine(registration);
         if (!visitor.visit(registration)) {
-            return false;
+            return ERROR_CANCELLED;
         }
     }
 }
@@ -149,20 +157,20 @@ StartupViews startupViews()
     return {{{0, RegistryView::Single}, {0, RegistryView::Single}}, 1};
 }
 
-bool enumerateRegistrations(RegistrationVisitor& visitor)
+DWORD enumerateRegistrations(RegistrationVisitor& visitor)
 {
-    if (!visitServices(visitor)) {
-        return false;
+    if (const DWORD error = visitServices(visitor)) {
+        return error;
     }
     const StartupViews views = startupViews();
     for (const wchar_t* keyPath : kStartupKeys) {
         for (int i = 0; i < views.count; ++i) {
-            if (!visitStartupKey(visitor, keyPath, views.views[i])) {
-                return false;
+            if (const DWORD error = visitStartupKey(visitor, keyPath, views.views[i])) {
+                return error;
             }
         }
     }
-    return true;
+    return ERROR_SUCCESS;
 }
 
 }}} // namespace tamselsvc::model::service

@@ -41,9 +41,12 @@ protected:
 // SERVICE_WIN32_SHARE_PROCESS) with an ImagePath of type REG_SZ or REG_EXPAND_SZ, in the
 // order of the services key; then each REG_SZ or REG_EXPAND_SZ value of Run, then of
 // RunOnce, in each view of startupViews(). A REG_EXPAND_SZ text is expanded with this
-// process's environment, as the service control manager and the shell expand it. Keys that
-// cannot be opened and values that cannot be read are passed over. A text ends at its
-// first NUL. Returns false when the visitor ended the enumeration.
-bool enumerateRegistrations(RegistrationVisitor& visitor);
+// process's environment, as the service control manager and the shell expand it. Values
+// that cannot be read, services that cannot be opened and Run or RunOnce keys that do not
+// exist are passed over. A text ends at its first NUL. Returns 0 when everything was
+// listed, ERROR_CANCELLED when the visitor ended the enumeration, and the Win32 error when
+// the services key or a Run or RunOnce key that exists cannot be opened or listed through:
+// then the listing is incomplete and must not be taken for the machine's registrations.
+DWORD enumerateRegistrations(RegistrationVisitor& visitor);
 
 }}} // namespace tamselsvc::model::service

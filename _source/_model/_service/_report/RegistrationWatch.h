@@ -29,11 +29,11 @@ public:
     // armed neither way is tried again at the next call.
     void arm();
 
-    enum class Outcome { Changed, Stopped, Failed };
-    // Waits, without a time limit, until one of `stops` is set (Stopped, which wins when
-    // both happened) or an armed key has changed (Changed). Failed when the wait itself
+    enum class Outcome { Changed, Stopped, TimedOut, Failed };
+    // Waits, up to `timeoutMs` (TimedOut), until one of `stops` is set (Stopped, which wins
+    // when both happened) or an armed key has changed (Changed). Failed when the wait itself
     // fails. Null entries of `stops` are ignored.
-    Outcome wait(const std::vector<HANDLE>& stops) const;
+    Outcome wait(const std::vector<HANDLE>& stops, DWORD timeoutMs = INFINITE) const;
 
 private:
     struct Watched {
