@@ -169,6 +169,24 @@ TEST(UnquotedCommandLine, TheCommandThatQuotesARegistration)
               quotingCommand(run, searchProgram(run.commandLine, isX)));
 }
 
+// On 64-bit Windows the programs start with the native program folders, not the "(x86)"
+// ones this 32-bit service sees.
+TEST(UnquotedCommandLine, TheNativeProgramFoldersOf64BitWindows)
+{
+    const struct {
+        const wchar_t* text;
+        const wchar_t* native;
+    } cases[] = {
+        {L"%ProgramFiles%\\Exp Dir\\e.exe", L"%ProgramW6432%\\Exp Dir\\e.exe"},
+        {L"\"%programfiles%\\a.exe\" %COMMONPROGRAMFILES%", L"\"%ProgramW6432%\\a.exe\" %CommonProgramW6432%"},
+        {L"%ProgramFiles(x86)%\\a %windir% 100% %ProgramFiles", L"%ProgramFiles(x86)%\\a %windir% 100% %ProgramFiles"},
+        {L"50% b%ProgramFiles%", L"50% b%ProgramW6432%"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(std::wstring(c.native), withNativeFolderVariables(c.text));
+    }
+}
+
 // A 32 KB line (" b" 16,000 times) costs as much as a short one: one look-up per prefix
 // shorter than MAX_PATH ("C:\x.exe" to "C:\x b ... b.exe", 126), a bounded list.
 TEST(UnquotedCommandLine, ALongLineIsBoundedWork)

@@ -1,10 +1,34 @@
 #include "_model/_service/_report/Registration.h"
 
+#include "_model/_service/Paths.h"
+
 namespace tamselsvc { namespace model { namespace service {
 
 namespace {
 constexpr wchar_t kSoftware[] = L"HKLM\\SOFTWARE\\";
 } // namespace
+
+std::wstring withNativeFolderVariables(const std::wstring& text)
+{
+    std::wstring result;
+    size_t at = 0;
+    for (size_t open; (open = text.find(L'%', at)) != std::wstring::npos;) {
+        const size_t close = text.find(L'%', open + 1);
+        if (close == std::wstring::npos) {
+            break;
+        }
+        const std::wstring name = lowerAsciiOnly(text.substr(open + 1, close - open - 1));
+        result.append(text, at, open - at);
+        if (name == L"programfiles" || name == L"commonprogramfiles") {
+            result += name == L"programfiles" ? L"%ProgramW6432%" : L"%CommonProgramW6432%";
+            at = close + 1;
+        } else {
+            result.append(text, open, close - open); // the closing "%" may open the next name
+            at = close;
+        }
+    }
+    return result + text.substr(at);
+}
 
 std::wstring placeOf(const Registration& registration)
 {

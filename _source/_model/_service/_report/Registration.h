@@ -28,6 +28,15 @@ struct Registration {
     std::wstring commandLine; // as Windows starts it: `value` with its environment variables expanded
 };
 
+// On 64-bit Windows this 32-bit service sees %ProgramFiles% and %CommonProgramFiles% as
+// the "(x86)" folders, while the 64-bit service control manager and shell that start the
+// programs see the native ones. The text with those two names (ASCII case ignored) made
+// %ProgramW6432% and %CommonProgramW6432%, which name the native folders in every process
+// of 64-bit Windows. "%" signs are paired left to right; after a name that is not one of
+// the two, its closing sign may open the next, as after a name that is not set. Everything
+// else is left as it is. For 64-bit Windows only.
+std::wstring withNativeFolderVariables(const std::wstring& text);
+
 // Where an administrator finds it in the registry editor: the key, with WOW6432Node for a
 // value of the 32-bit view of 64-bit Windows.
 std::wstring placeOf(const Registration& registration);

@@ -58,9 +58,18 @@ std::wstring expanded(const std::wstring& text)
     return std::wstring(buffer.data());
 }
 
+bool isWow64()
+{
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
 void fillCommandLine(Registration& registration)
 {
-    registration.commandLine = registration.expandable ? expanded(registration.value) : registration.value;
+    static const bool onWow64 = isWow64();
+    registration.commandLine =
+        !registration.expandable ? registration.value
+                                 : expanded(onWow64 ? withNativeFolderVariables(registration.value) : registration.value);
 }
 
 bool isWin32Service(HKEY service)
@@ -150,8 +159,7 @@ DWORD visitStartupKey(RegistrationVisitor& visitor, const wchar_t* keyPath, cons
 
 StartupViews startupViews()
 {
-    BOOL wow64 = FALSE;
-    if (IsWow64Process(GetCurrentProcess(), &wow64) && wow64) {
+    if (isWow64()) {
         return {{{KEY_WOW64_64KEY, RegistryView::Native}, {KEY_WOW64_32KEY, RegistryView::Redirected32}}, 2};
     }
     return {{{0, RegistryView::Single}, {0, RegistryView::Single}}, 1};

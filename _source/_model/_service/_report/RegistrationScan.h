@@ -41,7 +41,8 @@ protected:
 // SERVICE_WIN32_SHARE_PROCESS) with an ImagePath of type REG_SZ or REG_EXPAND_SZ, in the
 // order of the services key; then each REG_SZ or REG_EXPAND_SZ value of Run, then of
 // RunOnce, in each view of startupViews(). A REG_EXPAND_SZ text is expanded with this
-// process's environment, as the service control manager and the shell expand it. Values
+// process's environment, as the service control manager and the shell expand it (on
+// 64-bit Windows with the native program folders, withNativeFolderVariables). Values
 // that cannot be read, services that cannot be opened and Run or RunOnce keys that do not
 // exist are passed over. A text ends at its first NUL. Returns 0 when everything was
 // listed, ERROR_CANCELLED when the visitor ended the enumeration, and the Win32 error when

@@ -14,8 +14,44 @@
 
 namespace tamselsvc { namespace model { namespace service {
 
+namespace {
+
+// File-system redirection off for the calling thread while it lives (64-bit Windows; on
+// 32-bit Windows the call fails and there is nothing to turn off), restored at its end, so
+// that a path under System32 is looked at in System32 as the 64-bit system starts it.
+class NativeFileSystem {
+public:
+    NativeFileSystem() : _off(Wow64DisableWow64FsRedirection(&_previous) != FALSE) {}
+    ~NativeFileSystem()
+    {
+        if (_off) {
+            Wow64RevertWow64FsRedirection(_previous);
+        }
+    }
+    NativeFileSystem(const NativeFileSystem&) = delete;
+    NativeFileSystem& operator=(const NativeFileSystem&) = delete;
+
+private:
+    PVOID _previous = nullptr;
+    bool _off;
+};
+
+DWORD WINAPI nativeFileAttributes(LPCWSTR path)
+{
+    const NativeFileSystem native;
+    return GetFileAttributesW(path);
+}
+
+PSECURITY_DESCRIPTOR nativeFolderSecurity(const wchar_t* folder)
+{
+    const NativeFileSystem native;
+    return readFolderSecurity(folder);
+}
+
+} // namespace
+
 Corvane::Orlin::Ports<ReportScanPorts> reportScanPorts{ReportScanPorts{
-    &enumerateRegistrations, &::GetDriveTypeW, &::GetFileAttributesW, &readFolderSecurity,
+    &enumerateRegistrations, &::GetDriveTypeW, &nativeFileAttributes, &nativeFolderSecurity,
     &Corvane::Orlin::ReportAppEvent}};
 
 namespace {

@@ -19,7 +19,9 @@
 // A registration whose check fails (out of memory, say) gets one warning record naming it,
 // once, and the scan goes on with the next.
 // Files and folders are looked at only for paths on a fixed local drive ("X:\..."), so
-// that a scan never waits on the network or on a removable drive.
+// that a scan never waits on the network or on a removable drive, and as the 64-bit system
+// sees them: the real ports turn file-system redirection off around each look-up, on the
+// report's own thread, and back on at once.
 // The first scan that reads the registrations through can end with the summary: one
 // information record with the number of registrations checked and of those found unquoted
 // with spaces. A scan whose listing fails is no empty scan: it writes no summary, keeps the
