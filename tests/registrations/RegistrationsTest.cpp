@@ -412,6 +412,11 @@ TEST(ReportThread, ReportsAtStartThenEachNewRegistrationOnceAndStopsAtOnce)
     const RunValue before(L"brimlock-reg-before", KEY_WOW64_64KEY);
     ASSERT_EQ(ERROR_SUCCESS, before.set(kRoot + L"\\Unq Dir\\x.exe /y"));
     const bool wow64 = brimlock_test::isWow64();
+    struct UserRun { // a value of this user's Run key, in the user's loaded hive
+        const wchar_t* key = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+        UserRun() { RegSetKeyValueW(HKEY_CURRENT_USER, key, L"brimlock-reg-user", REG_SZ, L"C:\\U V\\u.exe", 26); }
+        ~UserRun() { RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"brimlock-reg-user"); }
+    } userRun;
     const RunValue later(L"brimlock-reg-later", KEY_WOW64_32KEY);
     ASSERT_EQ(ERROR_SUCCESS, config.setDword(Corvane::Orlin::kShouldReportUnquotedPaths, 1));
     Corvane::Orlin::ResetConfigurationCacheForTesting();
@@ -429,6 +434,9 @@ TEST(ReportThread, ReportsAtStartThenEachNewRegistrationOnceAndStopsAtOnce)
         EXPECT_EQ(kFindingHead, beforeFindings[0].text.substr(0, kFindingHead.size()));
         EXPECT_NE(std::wstring::npos, beforeFindings[0].text.find(L"Windows tries these paths before the program:\r\n\"" +
                                                                   kRoot + L"\\Unq.exe\"\r\nTo quote the path, run:\r\n"));
+        const auto userFindings = recordsContaining(first, L"Registration: \"brimlock-reg-user\" (HKU\\S-1-5-");
+        ASSERT_EQ(1u, userFindings.size());
+        EXPECT_NE(std::wstring::npos, userFindings[0].text.find(L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Run)"));
         const auto fileWarnings = recordsContaining(first, kFileHead + L"\"" + planted + L"\"\r\n");
         ASSERT_EQ(1u, fileWarnings.size());
         EXPECT_EQ(WORD(EVENTLOG_WARNING_TYPE), fileWarnings[0].type);

@@ -126,10 +126,12 @@ DWORD visitServices(RegistrationVisitor& visitor)
     }
 }
 
-DWORD visitStartupKey(RegistrationVisitor& visitor, const wchar_t* keyPath, const StartupView& view)
+// `root` is HKEY_LOCAL_MACHINE, named `rootName` "HKLM\", or HKEY_USERS, "HKU\".
+DWORD visitStartupKey(RegistrationVisitor& visitor, HKEY root, const wchar_t* rootName, const std::wstring& keyPath,
+                      const StartupView& view)
 {
     UniqueRegKey key;
-    const LSTATUS opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE | view.sam, key.put());
+    const LSTATUS opened = RegOpenKeyExW(root, keyPath.c_str(), 0, KEY_QUERY_VALUE | view.sam, key.put());
     if (opened != ERROR_SUCCESS) {
         return opened == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : static_cast<DWORD>(opened);
     }
@@ -143,7 +145,7 @@ DWORD visitStartupKey(RegistrationVisitor& visitor, const wchar_t* keyPath, cons
         Registration registration;
         registration.kind = RegistrationKind::StartupValue;
         registration.name.assign(name.data(), length);
-        registration.key = std::wstring(kHklm) + keyPath;
+        registration.key = rootName + keyPath;
         registration.view = view.view;
         if (!readText(key.get(), registration.name.c_str(), registration.value, registration.expandable)) {
             continue;
@@ -151,6 +153,29 @@ DWORD visitStartupKey(RegistrationVisitor& visitor, const wchar_t* keyPath, cons
         fillCommandLine(registration);
         if (!visitor.visit(registration)) {
             return ERROR_CANCELLED;
+        }
+    }
+}
+
+DWORD visitUsers(RegistrationVisitor& visitor)
+{
+    const std::wstring classes = L"_Classes";
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[kMaxKeyName];
+        DWORD length = kMaxKeyName;
+        const LSTATUS status = RegEnumKeyExW(HKEY_USERS, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status != ERROR_SUCCESS) {
+            return endOfListing(status);
+        }
+        const std::wstring user(name, length);
+        if (user.size() > classes.size() && user.compare(user.size() - classes.size(), classes.size(), classes) == 0) {
+            continue;
+        }
+        for (const wchar_t* keyPath : kUserStartupKeys) {
+            if (const DWORD error = visitStartupKey(visitor, HKEY_USERS, L"HKU\\", user + L"\\" + keyPath,
+                                                    {0, RegistryView::Single})) {
+                return error;
+            }
         }
     }
 }
@@ -173,12 +198,12 @@ DWORD enumerateRegistrations(RegistrationVisitor& visitor)
     const StartupViews views = startupViews();
     for (const wchar_t* keyPath : kStartupKeys) {
         for (int i = 0; i < views.count; ++i) {
-            if (const DWORD error = visitStartupKey(visitor, keyPath, views.views[i])) {
+            if (const DWORD error = visitStartupKey(visitor, HKEY_LOCAL_MACHINE, kHklm, keyPath, views.views[i])) {
                 return error;
             }
         }
     }
-    return ERROR_SUCCESS;
+    return visitUsers(visitor);
 }
 
 }}} // namespace tamselsvc::model::service

@@ -12,8 +12,15 @@ namespace tamselsvc { namespace model { namespace service {
 
 // Where the registrations live, below HKEY_LOCAL_MACHINE.
 constexpr wchar_t kServicesKey[] = L"SYSTEM\\CurrentControlSet\\Services";
-constexpr const wchar_t* kStartupKeys[] = {L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run",
-                                           L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce"};
+constexpr const wchar_t* kStartupKeys[] = {
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
+    L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Terminal Server\\Install\\Software\\Microsoft\\Windows\\"
+    L"CurrentVersion\\Run",
+    L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Terminal Server\\Install\\Software\\Microsoft\\Windows\\"
+    L"CurrentVersion\\RunOnce"};
+// Below each user's key of HKEY_USERS (a loaded hive; one key in both registry views).
+constexpr const wchar_t* kUserStartupKeys[] = {L"Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+                                               L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"};
 
 // The views to read Run and RunOnce in: the native one, and on 64-bit Windows also the
 // 32-bit one (WOW6432Node). On 32-bit Windows both views are the same key, read once.
@@ -39,8 +46,10 @@ protected:
 
 // Visits, in this order: each Win32 service (its Type holds SERVICE_WIN32_OWN_PROCESS or
 // SERVICE_WIN32_SHARE_PROCESS) with an ImagePath of type REG_SZ or REG_EXPAND_SZ, in the
-// order of the services key; then each REG_SZ or REG_EXPAND_SZ value of Run, then of
-// RunOnce, in each view of startupViews(). A REG_EXPAND_SZ text is expanded with this
+// order of the services key; then each REG_SZ or REG_EXPAND_SZ value of each key of
+// kStartupKeys (Run, RunOnce, then the Terminal Server install copies), in each view of
+// startupViews(); then those of kUserStartupKeys of each user whose hive is loaded
+// (HKEY_USERS\<SID>, the "_Classes" keys left out), placed as "HKU\<SID>\...". A REG_EXPAND_SZ text is expanded with this
 // process's environment, as the service control manager and the shell expand it (on
 // 64-bit Windows with the native program folders, withNativeFolderVariables). Values
 // that cannot be read, services that cannot be opened and Run or RunOnce keys that do not
