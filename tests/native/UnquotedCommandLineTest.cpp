@@ -19,9 +19,9 @@ namespace {
 struct Case {
     const wchar_t* line;
     Paths triedBefore;
-    const wchar_t* program;    // the path that exists ("" for none), the real program
-    const wchar_t* quotedLine; // the line with its real program quoted ("" for none)
-    Paths planted{};           // paths before the program that exist as well
+    const wchar_t* program;
+    const wchar_t* quotedLine; // the line with its real program quoted
+    Paths planted{};           // what exists besides the program ("" when none exists, nor a quoted line)
 };
 
 } // namespace
@@ -169,21 +169,17 @@ TEST(UnquotedCommandLine, TheCommandThatQuotesARegistration)
               quotingCommand(run, searchProgram(run.commandLine, isX)));
 }
 
-// On 64-bit Windows the programs start with the native program folders, not the "(x86)"
-// ones this 32-bit service sees.
+// On 64-bit Windows the programs start with the native program folders, not the "(x86)" ones.
 TEST(UnquotedCommandLine, TheNativeProgramFoldersOf64BitWindows)
 {
-    const struct {
-        const wchar_t* text;
-        const wchar_t* native;
-    } cases[] = {
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
         {L"%ProgramFiles%\\Exp Dir\\e.exe", L"%ProgramW6432%\\Exp Dir\\e.exe"},
         {L"\"%programfiles%\\a.exe\" %COMMONPROGRAMFILES%", L"\"%ProgramW6432%\\a.exe\" %CommonProgramW6432%"},
         {L"%ProgramFiles(x86)%\\a %windir% 100% %ProgramFiles", L"%ProgramFiles(x86)%\\a %windir% 100% %ProgramFiles"},
         {L"50% b%ProgramFiles%", L"50% b%ProgramW6432%"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(std::wstring(c.native), withNativeFolderVariables(c.text));
+        EXPECT_EQ(std::wstring(c.second), withNativeFolderVariables(c.first));
     }
 }
 
@@ -225,10 +221,7 @@ std::wstring cmdReads(const std::wstring& typed)
 
 TEST(UnquotedCommandLine, TheCommandRunByCmdSetsExactlyTheQuotedValueOrThereIsNone)
 {
-    const struct {
-        const wchar_t* line;
-        bool commandExists;
-    } cases[] = {
+    const std::pair<const wchar_t*, bool> cases[] = {
         {L"C:\\A B\\x.exe a&calc|b<c>d^e(f)!g", true}, {L"C:\\A B\\x.exe \"&calc\" \"x", true},
         {L"C:\\A&B C\\x.exe", true},                   {L"C:\\100%PATH% d\\x.exe -k", true},
         {L"C:\\A B\\x.exe %PATH% x", false},            {L"C:\\A B\\x.exe a\r\ncalc", false},
@@ -236,15 +229,15 @@ TEST(UnquotedCommandLine, TheCommandRunByCmdSetsExactlyTheQuotedValueOrThereIsNo
     Registration r;
     r.name = L"N&calc";
     for (const auto& c : cases) {
-        r.commandLine = c.line;
-        const ProgramSearch search = searchProgram(c.line, [](const std::wstring& p) { return fileNameOf(p) == L"x.exe"; });
+        r.commandLine = c.first;
+        const ProgramSearch search = searchProgram(c.first, [](const std::wstring& p) { return fileNameOf(p) == L"x.exe"; });
         for (const RegistrationKind kind : {RegistrationKind::StartupValue, RegistrationKind::Service}) {
             r.kind = kind;
             const std::wstring command = quotingCommand(r, search);
             const auto items = brimlock_native::splitCommandLine(cmdReads(command));
             const bool sc = kind == RegistrationKind::Service;
-            ASSERT_EQ(c.commandExists ? (sc ? 5u : 10u) : 1u, items.size()) << c.line << " -> " << command;
-            EXPECT_TRUE(!c.commandExists || (items[sc ? 4 : 8] == quotedValue(r, search) && items[sc ? 2 : 4] == r.name))
+            ASSERT_EQ(c.second ? (sc ? 5u : 10u) : 1u, items.size()) << c.first << " -> " << command;
+            EXPECT_TRUE(!c.second || (items[sc ? 4 : 8] == quotedValue(r, search) && items[sc ? 2 : 4] == r.name))
                 << command;
         }
     }

@@ -1,8 +1,8 @@
 // libFuzzer target: the paths Windows tries for a command line, and the quoting of a
 // registration, on arbitrary UTF-16 text (little-endian pairs of bytes), "%", quotes,
 // tabs and lone surrogates included. Checks, besides the sanitizers:
-// - the real program (a file look-up says yes to one path in three) is a prefix of the
-//   line that ends at a blank or at the end of the line without its trailing blanks;
+// - the real program is a prefix of the line that ends at a blank or at the end of the
+//   line without its trailing blanks, found by a look-up that says yes to one path in three;
 // - each tried path is an earlier prefix that ends at a blank, as Windows looks for it, in
 //   the order of the line, and holds no double quote;
 // - the line with its program quoted names the same program, quoted, with nothing tried
