@@ -369,7 +369,7 @@ HWND ChildProcess::getWindowHandle(const wchar_t* label, DWORD /*reserved*/)
     }
     LogDebugA("ChildProcess::getWindowHandle: Target %lu", static_cast<unsigned long>(processId));
     for (HWND window = ::GetTopWindow(nullptr); window != nullptr; window = ::GetWindow(window, GW_HWNDNEXT)) {
-        if (::GetWindowLongW(window, GWL_HWNDPARENT) != 0 || !::IsWindowVisible(window)) {
+        if (::GetWindowLongPtrW(window, GWLP_HWNDPARENT) != 0 || !::IsWindowVisible(window)) {
             LogDebugW(L"%p:%s Skipped", static_cast<void*>(window), label);
             continue;
         }

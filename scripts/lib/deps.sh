@@ -47,3 +47,43 @@ brimlock_need_native_packages() {
         apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
     fi
 }
+
+# The x86_64 cross compiler of the substitute test run (scripts/test-x64) on hosts that
+# cannot execute 32-bit x86 code.
+brimlock_need_x64_packages() {
+    local pkgs=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
+    local missing=()
+    for p in "${pkgs[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    if ((${#missing[@]})); then
+        echo "setup: installing ${missing[*]}" >&2
+        export DEBIAN_FRONTEND=noninteractive
+        apt-get update -qq >/dev/null
+        apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    fi
+}
+
+# brimlock_host_runs_i386: true unless this host refuses to execute 32-bit x86 code (a
+# kernel without IA-32 emulation answers execve with ENOEXEC, "Exec format error"). Asks
+# Wine's 32-bit loader, else the 32-bit dynamic loader; with neither present the answer is
+# yes, so that nothing changes where nothing can be probed. On "no", BRIMLOCK_I386_REASON
+# tells why (the kernel's line when dmesg is readable).
+brimlock_host_runs_i386() {
+    local probe out rc
+    BRIMLOCK_I386_REASON=""
+    for probe in /usr/lib/wine/wine /lib/ld-linux.so.2; do
+        [[ -x "$probe" ]] || continue
+        rc=0
+        out="$( { "$probe" --version; } 2>&1 >/dev/null )" || rc=$?
+        if [[ $rc -eq 126 || "$out" == *"Exec format error"* ]]; then
+            BRIMLOCK_I386_REASON="$probe: Exec format error"
+            local line
+            line="$(dmesg 2>/dev/null | grep -m1 -i 'IA-32 emulation' | sed 's/^\[[^]]*\] *//')" || true
+            [[ -n "$line" ]] && BRIMLOCK_I386_REASON+=$'\n'"kernel: $line"
+            return 1
+        fi
+        return 0
+    done
+    return 0
+}

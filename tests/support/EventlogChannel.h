@@ -29,13 +29,15 @@ inline void expectDeregistered()
 }
 
 // One record as the product writes them (category 0, one string, no data): the call of
-// ReportEventW, then the record's text under the class of its type.
+// ReportEventW, then the record's text under the class of its type. Wine prints the null
+// SID and data pointers with %p: as many zeros as a pointer of the program has hex digits.
 inline void expectReport(WORD eventType, DWORD eventId, const std::wstring& text)
 {
-    char call[96];
-    std::snprintf(call, sizeof call, "record 0x%04x,0x0000,0x%08lx,00000000,0x0001,0x00000000,00000000",
-                  static_cast<unsigned>(eventType), static_cast<unsigned long>(eventId));
-    expectChannelLine(call);
+    const std::string null(2 * sizeof(void*), '0');
+    char head[48];
+    std::snprintf(head, sizeof head, "record 0x%04x,0x0000,0x%08lx,", static_cast<unsigned>(eventType),
+                  static_cast<unsigned long>(eventId));
+    expectChannelLine(head + null + ",0x0001,0x00000000," + null);
     expectChannelLine(channelClass(eventType) + " " + wineDebugString(text));
 }
 
