@@ -25,7 +25,9 @@ public:
     ~NativeFileSystem()
     {
         if (_off) {
+            const DWORD error = GetLastError(); // the look-up's, for its caller
             Wow64RevertWow64FsRedirection(_previous);
+            SetLastError(error);
         }
     }
     NativeFileSystem(const NativeFileSystem&) = delete;
@@ -132,6 +134,7 @@ public:
         std::wstring key = placeOf(registration) + L'\n' + registration.name + L'\n' + registration.value;
         const bool reportedBefore = _reportedBefore.count(key) != 0;
         // One registration's failure is its own: recorded once, and the scan goes on.
+        bool isNew = false;
         try {
             const ProgramSearch search =
                 searchProgram(registration.commandLine, [this](const std::wstring& path) { return isFile(path); });
@@ -139,7 +142,8 @@ public:
                 return true;
             }
             // A key listed while it changes can be visited twice in one scan: once is enough.
-            if (!found.insert(key).second) {
+            isNew = found.insert(key).second;
+            if (!isNew) {
                 return true;
             }
             ++counts.found;
@@ -148,7 +152,7 @@ public:
                 ++counts.reported;
             }
         } catch (const std::exception&) {
-            if (found.insert(std::move(key)).second && !reportedBefore) {
+            if ((found.insert(std::move(key)).second || isNew) && !reportedBefore) {
                 _ports.report(messageString(IDS_REPORT_CANNOT_CHECK) + registrationLine(registration),
                               EVENTLOG_WARNING_TYPE, 0);
             }
