@@ -160,6 +160,11 @@ TEST(UnquotedCommandLine, TheCommandThatQuotesARegistration)
               L"/d \"\\\"C:\\Program Files\\A\\x.exe\\\"\" /f /reg:32",
               quotingCommand(run, searchProgram(run.commandLine, isX)));
 
+    // One command line of a list (Winlogon's Userinit): the rest of the value kept around it.
+    run.before = L"C:\\W\\userinit.exe,";
+    run.after = L",";
+    EXPECT_EQ(L"C:\\W\\userinit.exe,\"C:\\Program Files\\A\\x.exe\",", quotedValue(run, searchProgram(run.commandLine, isX)));
+    run.before = run.after = L"";
     // 32-bit Windows: one view, no /reg switch.
     run.view = RegistryView::Single;
     run.expandable = false;

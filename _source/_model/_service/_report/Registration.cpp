@@ -41,7 +41,8 @@ std::wstring placeOf(const Registration& registration)
 
 std::wstring quotedValue(const Registration& registration, const ProgramSearch& search)
 {
-    return withProgramQuoted(registration.commandLine, search);
+    const std::wstring quoted = withProgramQuoted(registration.commandLine, search);
+    return quoted.empty() ? quoted : registration.before + quoted + registration.after;
 }
 
 std::wstring quotingCommand(const Registration& registration, const ProgramSearch& search)

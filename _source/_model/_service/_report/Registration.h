@@ -1,6 +1,7 @@
 #pragma once
 // One program registration that Windows starts through CreateProcess without an
-// application name: a Win32 service's ImagePath, or a value of HKLM's Run or RunOnce key.
+// application name: a Win32 service's ImagePath, a value of a Run or RunOnce key, or one
+// command line of Winlogon's Shell or Userinit.
 // Where it lives, what it holds, and the command an administrator runs to quote it.
 // Pure string work, no Windows header.
 
@@ -26,6 +27,10 @@ struct Registration {
     std::wstring value;       // the text as stored
     bool expandable = false;  // stored as REG_EXPAND_SZ
     std::wstring commandLine; // as Windows starts it: `value` with its environment variables expanded
+    // For a value that holds a comma-separated list of command lines (Winlogon's Shell and
+    // Userinit): the expanded text before and after this one, commas included.
+    std::wstring before;
+    std::wstring after;
 };
 
 // On 64-bit Windows this 32-bit service sees %ProgramFiles% and %CommonProgramFiles% as
@@ -42,7 +47,8 @@ std::wstring withNativeFolderVariables(const std::wstring& text);
 std::wstring placeOf(const Registration& registration);
 
 // The text the registration should hold: the command line with exactly its real program
-// in quotes (withProgramQuoted of the expanded line); "" when the program was not found.
+// in quotes (withProgramQuoted of the expanded line), between `before` and `after`; ""
+// when the program was not found.
 std::wstring quotedValue(const Registration& registration, const ProgramSearch& search);
 
 // The command, for an elevated command prompt, that stores quotedValue and nothing else:

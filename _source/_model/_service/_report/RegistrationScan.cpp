@@ -2,6 +2,7 @@
 
 #include "_win32/UniqueHandle.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace tamselsvc { namespace model { namespace service {
@@ -157,6 +158,39 @@ DWORD visitStartupKey(RegistrationVisitor& visitor, HKEY root, const wchar_t* ro
     }
 }
 
+DWORD visitWinlogon(RegistrationVisitor& visitor, const StartupView& view)
+{
+    UniqueRegKey key;
+    const LSTATUS opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kWinlogonKey, 0, KEY_QUERY_VALUE | view.sam, key.put());
+    if (opened != ERROR_SUCCESS) {
+        return opened == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : static_cast<DWORD>(opened);
+    }
+    for (const wchar_t* name : kWinlogonValues) {
+        Registration whole;
+        whole.kind = RegistrationKind::StartupValue;
+        whole.name = name;
+        whole.key = std::wstring(kHklm) + kWinlogonKey;
+        whole.view = view.view;
+        if (!readText(key.get(), name, whole.value, whole.expandable)) {
+            continue;
+        }
+        fillCommandLine(whole);
+        const std::wstring list = whole.commandLine;
+        for (size_t start = 0; start <= list.size();) {
+            const size_t comma = std::min(list.find(L',', start), list.size());
+            Registration part = whole;
+            part.before = list.substr(0, start);
+            part.commandLine = list.substr(start, comma - start);
+            part.after = list.substr(comma);
+            if (part.commandLine.find_first_not_of(L" \t") != std::wstring::npos && !visitor.visit(part)) {
+                return ERROR_CANCELLED;
+            }
+            start = comma + 1;
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
 DWORD visitUsers(RegistrationVisitor& visitor)
 {
     const std::wstring classes = L"_Classes";
@@ -202,6 +236,9 @@ DWORD enumerateRegistrations(RegistrationVisitor& visitor)
                 return error;
             }
         }
+    }
+    if (const DWORD error = visitWinlogon(visitor, views.views[0])) {
+        return error;
     }
     return visitUsers(visitor);
 }

@@ -18,6 +18,9 @@ constexpr const wchar_t* kStartupKeys[] = {
     L"CurrentVersion\\Run",
     L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Terminal Server\\Install\\Software\\Microsoft\\Windows\\"
     L"CurrentVersion\\RunOnce"};
+// Winlogon's values that hold comma-separated command lines started at each logon.
+constexpr wchar_t kWinlogonKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+constexpr const wchar_t* kWinlogonValues[] = {L"Shell", L"Userinit"};
 // Below each user's key of HKEY_USERS (a loaded hive; one key in both registry views).
 constexpr const wchar_t* kUserStartupKeys[] = {L"Software\\Microsoft\\Windows\\CurrentVersion\\Run",
                                                L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"};
@@ -48,7 +51,8 @@ protected:
 // SERVICE_WIN32_SHARE_PROCESS) with an ImagePath of type REG_SZ or REG_EXPAND_SZ, in the
 // order of the services key; then each REG_SZ or REG_EXPAND_SZ value of each key of
 // kStartupKeys (Run, RunOnce, then the Terminal Server install copies), in each view of
-// startupViews(); then those of kUserStartupKeys of each user whose hive is loaded
+// startupViews(); then each comma-separated, not blank, command line of Winlogon's Shell
+// and Userinit (native view), one registration each; then those of kUserStartupKeys of each user whose hive is loaded
 // (HKEY_USERS\<SID>, the "_Classes" keys left out), placed as "HKU\<SID>\...". A REG_EXPAND_SZ text is expanded with this
 // process's environment, as the service control manager and the shell expand it (on
 // 64-bit Windows with the native program folders, withNativeFolderVariables). Values

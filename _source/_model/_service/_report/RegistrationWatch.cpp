@@ -40,6 +40,7 @@ RegistrationWatch::RegistrationWatch()
             add(path, views.views[i].sam, FALSE);
         }
     }
+    add(kWinlogonKey, views.views[0].sam, FALSE);
 }
 
 void RegistrationWatch::arm()

@@ -131,7 +131,9 @@ public:
             return false;
         }
         ++counts.checked;
-        std::wstring key = placeOf(registration) + L'\n' + registration.name + L'\n' + registration.value;
+        // A value that holds a list gives one registration per command line.
+        std::wstring key = placeOf(registration) + L'\n' + registration.name + L'\n' + registration.value + L'\n' +
+                           std::to_wstring(registration.before.size());
         const bool reportedBefore = _reportedBefore.count(key) != 0;
         // One registration's failure is its own: recorded once, and the scan goes on.
         bool isNew = false;
