@@ -359,7 +359,10 @@ TEST(ReportScan, RecordsOfAScanWordForWordAndOnlyNewOrChangedOnesLater)
     PlayedMachine::registrations = {
         foo, registration(svc::RegistrationKind::Service, L"Boom", services + L"Boom", svc::RegistryView::Single,
                           L"C:\\Boom Dir\\b.exe", L"C:\\Boom Dir\\b.exe"),
-        registration(svc::RegistrationKind::StartupValue, L"Long", run, svc::RegistryView::Native, longLine, longLine)};
+        registration(svc::RegistrationKind::StartupValue, L"Long", run, svc::RegistryView::Native, longLine, longLine),
+        registration(svc::RegistrationKind::StartupValue, L"Rel", run, svc::RegistryView::Native, L"rundll32.exe a b", L"rundll32.exe a b")};
+    wchar_t system[MAX_PATH]; // a name alone is found in the system folder: no finding
+    PlayedMachine::files.insert(svc::joinPath(std::wstring(system, GetSystemDirectoryW(system, MAX_PATH)), L"rundll32.exe"));
     PlayedMachine::listed = 1;
     svc::ReportScan failing;
     EXPECT_TRUE(!failing.scan(never, true) && !failing.scan(never, true) && failing.failed());
@@ -371,7 +374,7 @@ TEST(ReportScan, RecordsOfAScanWordForWordAndOnlyNewOrChangedOnesLater)
     records = RecordSink::take();
     ASSERT_EQ(3u, records.size()) << "Boom once, Long's finding, the summary; not foo again";
     EXPECT_EQ(1u, recordsContaining(records, L"\"Boom\"").size());
-    EXPECT_EQ(kSummaryHead + L"Registrations checked: 3\r\nUnquoted paths with spaces: 2", records[2].text);
+    EXPECT_EQ(kSummaryHead + L"Registrations checked: 4\r\nUnquoted paths with spaces: 2", records[2].text);
     EXPECT_GT(svc::kMaxRecordChars, recordsContaining(records, L"\"Long\"").at(0).text.size());
     svc::g_activeCandidates = nullptr;
 }

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <initializer_list>
 #include <unordered_map>
 #include <vector>
 
@@ -122,6 +123,13 @@ public:
                 const std::unordered_set<std::wstring>& reportedBefore)
         : _ports(ports), _stopRequested(stopRequested), _reportedBefore(reportedBefore)
     {
+        wchar_t folder[MAX_PATH];
+        for (UINT (WINAPI* get)(LPWSTR, UINT) : {&::GetSystemDirectoryW, &::GetWindowsDirectoryW}) {
+            const UINT length = get(folder, MAX_PATH);
+            if (length > 0 && length < MAX_PATH) {
+                _searchFolders.emplace_back(folder, length);
+            }
+        }
     }
 
     bool visit(const Registration& registration) override
@@ -219,8 +227,15 @@ private:
         return known->second == DRIVE_FIXED || known->second == DRIVE_RAMDISK;
     }
 
+    // A name without a drive or root is searched for; among the folders searched are the
+    // system and Windows folders, where the programs named that way (rundll32.exe,
+    // explorer.exe) live. Elsewhere only fixed local drives are looked at.
     bool isFile(const std::wstring& path)
     {
+        if (path.size() > 1 && path[0] != L'\\' && path[1] != L':') {
+            return std::any_of(_searchFolders.begin(), _searchFolders.end(),
+                               [&](const std::wstring& folder) { return isFile(joinPath(folder, path)); });
+        }
         if (!onLocalFixedDrive(path)) {
             return false;
         }
@@ -253,6 +268,7 @@ private:
     const std::unordered_set<std::wstring>& _reportedBefore;
     std::unordered_map<wchar_t, UINT> _driveTypes;
     std::unordered_map<std::wstring, bool> _folders;
+    std::vector<std::wstring> _searchFolders; // the system folder and the Windows folder
 };
 
 } // namespace
