@@ -370,12 +370,17 @@ TEST(ReportScan, RecordsOfAScanWordForWordAndOnlyNewOrChangedOnesLater)
     ASSERT_EQ(3u, records.size()) << "foo's two, and the failure once";
     EXPECT_EQ(WORD(EVENTLOG_WARNING_TYPE), records[2].type);
     PlayedMachine::listed = SIZE_MAX;
-    ASSERT_TRUE(failing.scan(never, true) && failing.scan(never, false));
+    ASSERT_TRUE(failing.scan(never, true));
     records = RecordSink::take();
     ASSERT_EQ(3u, records.size()) << "Boom once, Long's finding, the summary; not foo again";
     EXPECT_EQ(1u, recordsContaining(records, L"\"Boom\"").size());
     EXPECT_EQ(kSummaryHead + L"Registrations checked: 4\r\nUnquoted paths with spaces: 2", records[2].text);
     EXPECT_GT(svc::kMaxRecordChars, recordsContaining(records, L"\"Long\"").at(0).text.size());
+    PlayedMachine::listed = 1;
+    EXPECT_FALSE(failing.scan(never, false));
+    PlayedMachine::listed = SIZE_MAX;
+    ASSERT_TRUE(failing.scan(never, false));
+    EXPECT_EQ(1u, RecordSink::take().size()) << "the failure only: what was reported before it stays reported";
     svc::g_activeCandidates = nullptr;
 }
 
