@@ -45,6 +45,11 @@ const Expected kExpected[] = {
           L"\uff1a"},
     {115, L"\u767b\u9332\u3055\u308c\u305f\u30d7\u30ed\u30b0\u30e9\u30e0\u306e\u4ee3\u308f\u308a\u306b Windows "
           L"\u304c\u8d77\u52d5\u3059\u308b\u30d5\u30a1\u30a4\u30eb\u304c\u3042\u308a\u307e\u3059\u3002\r\n\r\n"},
+    // The guard's folder records.
+    {116, L"\u30d5\u30a9\u30eb\u30c0\u30fc\u3092\u76e3\u8996\u3067\u304d\u307e\u305b\u3093\u3002\u76e3\u8996\u3067\u304d\u308b\u3088\u3046\u306b\u306a\u308b\u307e\u3067 2 \u79d2\u3054\u3068\u306b\u78ba\u8a8d\u3057\u307e\u3059\u3002\r\n\r\n"},
+    {117, L"\u30d5\u30a9\u30eb\u30c0\u30fc\u306e\u76e3\u8996\u3092\u518d\u958b\u3057\u307e\u3057\u305f\u3002\r\n\r\n"},
+    {118, L"\u30d5\u30a9\u30eb\u30c0\u30fc\u3092\u78ba\u8a8d\u3067\u304d\u307e\u305b\u3093\u3002\u78ba\u8a8d\u3092 2 \u79d2\u3054\u3068\u306b\u3084\u308a\u76f4\u3057\u307e\u3059\u3002\r\n\r\n"},
+    {119, L"\u30d5\u30a9\u30eb\u30c0\u30fc\u3092\u518d\u3073\u78ba\u8a8d\u3067\u304d\u308b\u3088\u3046\u306b\u306a\u308a\u307e\u3057\u305f\u3002\r\n\r\n"},
 };
 #else
 const Expected kExpected[] = {
@@ -63,6 +68,11 @@ const Expected kExpected[] = {
     {113, L"Registrations checked: "},
     {114, L"Unquoted paths with spaces: "},
     {115, L"A file exists that Windows would start in place of a registered program.\r\n\r\n"},
+    // The guard's folder records.
+    {116, L"A folder cannot be watched. It is checked every two seconds until it can be watched again.\r\n\r\n"},
+    {117, L"The folder is watched again.\r\n\r\n"},
+    {118, L"A folder cannot be checked. The check is tried again every two seconds.\r\n\r\n"},
+    {119, L"The folder can be checked again.\r\n\r\n"},
 };
 #endif
 
@@ -107,7 +117,7 @@ TEST(MESSAGE_SUITE, EveryTextOfThisLanguageExactly)
     }
     EXPECT_TRUE(endsWith(svc::messageString(105), L"= "));
     EXPECT_TRUE(svc::messageString(101).empty());
-    EXPECT_TRUE(svc::messageString(116).empty());
+    EXPECT_TRUE(svc::messageString(120).empty());
 }
 
 // The resource loader picks the table by language: the other table is there too, so the

@@ -213,14 +213,15 @@ TEST_F(HostileNames, LongNamesAndPathsPast260AreHandledOrRecorded)
 TEST_F(HostileNames, LinkNamedLikeACandidateIsRenamedAsTheLinkAndItsTargetIsUntouched)
 {
     const std::wstring link = L"C:\\Program";
-    const std::wstring target = L"C:\\brimlock-hard-target.txt";
+    // The target in another folder, as the service's own program would be.
     const std::wstring folderTarget = L"C:\\brimlock-hard-dir";
+    const std::wstring target = folderTarget + L"\\target.txt";
     ASSERT_FALSE(unixPathOf(L"C:\\").empty()) << "not under Wine";
-    ASSERT_TRUE(createFileWithText(target, "target text"));
     CreateDirectoryW(folderTarget.c_str(), nullptr);
+    ASSERT_TRUE(createFileWithText(target, "target text"));
     ASSERT_TRUE(createFileWithText(folderTarget + L"\\inside.txt", "inside"));
     const std::string c = unixPathOf(L"C:\\");
-    ASSERT_TRUE(runHostShellAndWait("cd '" + c + "' && ln -s brimlock-hard-target.txt Program && "
+    ASSERT_TRUE(runHostShellAndWait("cd '" + c + "' && ln -s brimlock-hard-dir/target.txt Program && "
                                     "ln -s brimlock-hard-dir Program.lnkdir",
                                     L"C:\\brimlock-hard.done"));
     pass();
@@ -231,7 +232,7 @@ TEST_F(HostileNames, LinkNamedLikeACandidateIsRenamedAsTheLinkAndItsTargetIsUnto
     EXPECT_TRUE(atTarget || atNewName) << "the target's text is gone";
     // The renamed entry must still be a link on the Linux side, to the same target.
     const std::string check = "test -L '" + c + "Program1' && test \\\"$(readlink '" + c +
-                              "Program1')\\\" = brimlock-hard-target.txt && touch '" + c + "brimlock-hard.ok'";
+                              "Program1')\\\" = brimlock-hard-dir/target.txt && touch '" + c + "brimlock-hard.ok'";
     runHostShellAndWait(check, L"C:\\brimlock-hard.done");
     const bool linkRenamed = exists(L"C:\\brimlock-hard.ok");
     DeleteFileW(L"C:\\brimlock-hard.ok");
@@ -249,8 +250,8 @@ TEST_F(HostileNames, LinkNamedLikeACandidateIsRenamedAsTheLinkAndItsTargetIsUnto
     // A link to a folder is a folder: never touched.
     EXPECT_TRUE(isDirectory(L"C:\\Program.lnkdir"));
     EXPECT_EQ("inside", readFileText(folderTarget + L"\\inside.txt"));
-    runHostShellAndWait("rm -f '" + c + "Program1' '" + c + "Program.lnkdir' '" + c + "brimlock-hard.ok' '" + c +
-                            "brimlock-hard-target.txt' && rm -rf '" + c + "brimlock-hard-dir'",
+    runHostShellAndWait("rm -f '" + c + "Program1' '" + c + "Program.lnkdir' '" + c + "brimlock-hard.ok' && rm -rf '" +
+                            c + "brimlock-hard-dir'",
                         L"C:\\brimlock-hard.done");
 }
 

@@ -93,8 +93,13 @@ void cleanDriveC()
     for (const wchar_t* stem : {L"Program*", L"Quarrow*", L"Progrxm*"}) {
         deleteFilesMatching(L"C:", stem);
     }
-    for (const wchar_t* folder : {L"C:\\Program", L"C:\\Programs", L"C:\\Program1", L"C:\\Program1.exe"}) {
-        RemoveDirectoryW(folder);
+    // Empty folders named like a candidate or a numbered name (tests take numbers with
+    // them); the system's Program Files and ProgramData, and any folder that holds
+    // anything, stay.
+    for (const std::wstring& name : namesMatching(L"C:\\Program*")) {
+        if (name.find(L' ') == std::wstring::npos && name != L"ProgramData") {
+            RemoveDirectoryW(joinPath(L"C:\\", name).c_str());
+        }
     }
 }
 

@@ -54,9 +54,11 @@ std::wstring identityOf(const BY_HANDLE_FILE_INFORMATION& info)
     return text;
 }
 
-// Whether the open handle is the entry at `path` itself and not what a link there leads to.
-// True when it cannot be told (the system gives no final path).
-bool isTheListedEntry(HANDLE handle, const std::wstring& path)
+// Whether the open handle is an entry of the folder that was listed, and not what a link
+// there leads to in another folder. Only the folders are compared: a system may give the
+// entry's own name in another form (Wine gives a mangled form for a name that ends in a dot
+// or a space). True when it cannot be told (the system gives no final path).
+bool isInTheListedFolder(HANDLE handle, const std::wstring& path)
 {
     std::vector<wchar_t> name(1024);
     DWORD length = 0;
@@ -72,7 +74,7 @@ bool isTheListedEntry(HANDLE handle, const std::wstring& path)
         return true;
     }
     const std::wstring finalPath(name.data(), length);
-    return sameName(ntPathOf(finalPath), ntPathOf(path));
+    return sameName(ntPathOf(parentOf(finalPath)), ntPathOf(parentOf(path)));
 }
 
 } // namespace
@@ -99,7 +101,7 @@ OffendingEntry::OffendingEntry(const std::wstring& path) : _path(path)
         _state = State::Folder;
         return;
     }
-    if (!isTheListedEntry(_handle.get(), path)) {
+    if (!isInTheListedFolder(_handle.get(), path)) {
         _handle.reset();
         _state = State::Elsewhere;
         return;
