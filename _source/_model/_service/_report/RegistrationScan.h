@@ -52,15 +52,16 @@ protected:
 // order of the services key; then each REG_SZ or REG_EXPAND_SZ value of each key of
 // kStartupKeys (Run, RunOnce, then the Terminal Server install copies), in each view of
 // startupViews(); then each comma-separated, not blank, command line of Winlogon's Shell
-// and Userinit (native view), one registration each; then those of kUserStartupKeys of each user whose hive is loaded
-// (HKEY_USERS\<SID>, the "_Classes" keys left out), placed as "HKU\<SID>\...". A REG_EXPAND_SZ text is expanded with this
-// process's environment, as the service control manager and the shell expand it (on
-// 64-bit Windows with the native program folders, withNativeFolderVariables). Values
-// that cannot be read, services that cannot be opened and Run or RunOnce keys that do not
-// exist are passed over. A text ends at its first NUL. Returns 0 when everything was
-// listed, ERROR_CANCELLED when the visitor ended the enumeration, and the Win32 error when
-// the services key or a Run or RunOnce key that exists cannot be opened or listed through:
-// then the listing is incomplete and must not be taken for the machine's registrations.
+// and Userinit (native view), one registration each; then the values of kUserStartupKeys
+// of each user whose hive is loaded (HKEY_USERS\<SID>, the "_Classes" keys left out),
+// placed as "HKU\<SID>\...". A REG_EXPAND_SZ text is expanded with this process's
+// environment, as the service control manager and the shell expand it (on 64-bit Windows
+// with the native program folders, withNativeFolderVariables). Values that cannot be
+// read, services that cannot be opened and keys that do not exist are passed over. A text
+// ends at its first NUL. Returns 0 when everything was listed, ERROR_CANCELLED when the
+// visitor ended the enumeration, and the Win32 error when the services key, HKEY_USERS or
+// another key that exists cannot be opened or listed through: then the listing is
+// incomplete and must not be taken for the machine's registrations.
 DWORD enumerateRegistrations(RegistrationVisitor& visitor);
 
 }}} // namespace tamselsvc::model::service
