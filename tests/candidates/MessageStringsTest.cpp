@@ -50,6 +50,15 @@ const Expected kExpected[] = {
     {117, L"\u30d5\u30a9\u30eb\u30c0\u30fc\u306e\u76e3\u8996\u3092\u518d\u958b\u3057\u307e\u3057\u305f\u3002\r\n\r\n"},
     {118, L"\u30d5\u30a9\u30eb\u30c0\u30fc\u3092\u78ba\u8a8d\u3067\u304d\u307e\u305b\u3093\u3002\u78ba\u8a8d\u3092 2 \u79d2\u3054\u3068\u306b\u3084\u308a\u76f4\u3057\u307e\u3059\u3002\r\n\r\n"},
     {119, L"\u30d5\u30a9\u30eb\u30c0\u30fc\u3092\u518d\u3073\u78ba\u8a8d\u3067\u304d\u308b\u3088\u3046\u306b\u306a\u308a\u307e\u3057\u305f\u3002\r\n\r\n"},
+    // The report's further parts.
+    {120, L"Windows \u304c\u9806\u306b\u8a66\u3059\u30d1\u30b9\uff1a\r\n"},
+    {121, L"\u3069\u306e\u30d1\u30b9\u3082\u5b58\u5728\u3057\u306a\u3044\u305f\u3081\u3001\u30d7\u30ed\u30b0\u30e9\u30e0\u3092\u7279\u5b9a\u3067\u304d\u307e\u305b\u3093\u3002\u30b3\u30de\u30f3\u30c9\u306f\u793a\u3057\u307e\u305b\u3093\u3002"},
+    {122, L"... \u307b\u304b "},
+    {123, L" \u4ef6"},
+    {124, L" \u6587\u5b57"},
+    {125, L"\u3053\u306e\u6587\u5b57\u5217\u306b\u306f\u5b89\u5168\u306a\u30b3\u30de\u30f3\u30c9\u3092\u793a\u305b\u307e\u305b\u3093\u3002\u5024\u3092\u6b21\u306e\u901a\u308a\u8a2d\u5b9a\u3057\u3066\u304f\u3060\u3055\u3044\uff1a\r\n"},
+    {126, L"\u767b\u9332\u3092\u78ba\u8a8d\u3067\u304d\u307e\u305b\u3093\u3067\u3057\u305f\u3002\r\n\r\n"},
+    {127, L"\u30d7\u30ed\u30b0\u30e9\u30e0\u306e\u767b\u9332\u3092\u8aad\u307f\u53d6\u308c\u307e\u305b\u3093\u3067\u3057\u305f\u3002\u78ba\u8a8d\u3092\u518d\u8a66\u884c\u3057\u307e\u3059\u3002\r\n\r\n"},
 };
 #else
 const Expected kExpected[] = {
@@ -73,6 +82,15 @@ const Expected kExpected[] = {
     {117, L"The folder is watched again.\r\n\r\n"},
     {118, L"A folder cannot be checked. The check is tried again every two seconds.\r\n\r\n"},
     {119, L"The folder can be checked again.\r\n\r\n"},
+    // The report's further parts.
+    {120, L"Windows tries these paths, in this order:\r\n"},
+    {121, L"None of these paths exists, so the program cannot be told. No command is given."},
+    {122, L"... and "},
+    {123, L" more"},
+    {124, L" more characters"},
+    {125, L"No command can be given safely for this text. Set the value to:\r\n"},
+    {126, L"A registration could not be checked for an unquoted path.\r\n\r\n"},
+    {127, L"The program registrations could not be read. The check is tried again.\r\n\r\n"},
 };
 #endif
 
@@ -110,14 +128,14 @@ TEST(MESSAGE_SUITE, EveryTextOfThisLanguageExactly)
         EXPECT_EQ(codePoints(expected.text), codePoints(loaded)) << "id " << expected.id;
     }
     // The heads of a record: one line, then an empty one.
-    for (UINT id : {102u, 103u, 104u, 106u, 112u, 115u}) {
+    for (UINT id : {102u, 103u, 104u, 106u, 112u, 115u, 126u, 127u}) {
         const std::wstring& text = svc::messageString(id);
         ASSERT_TRUE(endsWith(text, L"\r\n\r\n")) << "id " << id << " ends with two CR LF pairs";
         EXPECT_EQ(std::wstring::npos, text.substr(0, text.size() - 4).find_first_of(L"\r\n")) << "id " << id;
     }
     EXPECT_TRUE(endsWith(svc::messageString(105), L"= "));
     EXPECT_TRUE(svc::messageString(101).empty());
-    EXPECT_TRUE(svc::messageString(120).empty());
+    EXPECT_TRUE(svc::messageString(128).empty());
 }
 
 // The resource loader picks the table by language: the other table is there too, so the

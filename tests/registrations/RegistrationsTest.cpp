@@ -30,6 +30,7 @@
 #include <shlobj.h>
 
 #include <map>
+#include <new>
 #include <set>
 #include <string>
 #include <vector>
@@ -98,16 +99,21 @@ TEST(UnquotedCommandLine, CreateProcessStartsEachTriedPathInTurnThenTheProgram)
         {L"C:\\brimlock-reg\\D  E\\c.exe  ", true},  // two blanks in a row, trailing blanks
         {L"C:\\brimlock-reg\\v1.2 x\\c.exe", true},  // a dot: no ".exe" added
         {L"C:\\brimlock-reg\\P% Q\\c.exe", true},    // "%" is an ordinary character
-        {L"C:\\brimlock-reg\\N O\\tool -k", true},   // no ".exe" anywhere: the whole line
+        {L"C:\\brimlock-reg\\N O\\tool -k", true},   // found with ".exe" added, quoted without
+        {L"C:\\brimlock-reg\\S R\\saver.scr /s", true}, // any extension
+        {L"C:/brimlock-reg/F W/c.exe", true},           // slashes
         {L"C:\\brimlock-reg\\T\tU\\c.exe", false},   // a tab ends a prefix; no file name holds one
     };
     // The name ".exe" would give to "v1.2" if it were added: never started.
     ASSERT_TRUE(plant(probe, kRoot + L"\\v1.2.exe"));
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << "line [" << c.line << "]");
-        const svc::ProgramSearch search = svc::searchProgram(c.line);
+        const svc::ProgramSearch search = svc::searchProgram(c.line, [](const std::wstring& path) {
+            return svc::fileNameOf(path) == L"c.exe" || svc::fileNameOf(path) == L"tool.exe" || svc::fileNameOf(path) == L"saver.scr";
+        });
         std::vector<std::wstring> order = search.triedBefore;
         ASSERT_FALSE(order.empty());
+        ASSERT_EQ(c.programCanExist, search.programFound);
         if (c.programCanExist) {
             order.push_back(search.program);
         }
@@ -194,27 +200,34 @@ TEST(FolderAccess, TheDecisionOnRealDescriptorsAndOnAFoldersAccessList)
 
 namespace {
 
-// A machine played through the seam: its registrations, its files, its folders' access
-// lists; drive C is fixed, every other drive a network drive.
+// A machine played through the seam: its registrations (listed up to `listed`), its files (C:\Boom.exe
+// throws), its folders' access lists; drive C is fixed, every other drive a network drive.
 struct PlayedMachine {
     static std::vector<svc::Registration> registrations;
+    static size_t listed;
     static std::set<std::wstring> files;
     static std::map<std::wstring, std::wstring> folderSddl;
     static std::vector<std::wstring> lookedAt;
 
-    static bool enumerate(svc::RegistrationVisitor& visitor)
+    static DWORD enumerate(svc::RegistrationVisitor& visitor)
     {
-        for (const svc::Registration& registration : registrations) {
-            if (!visitor.visit(registration)) {
-                return false;
+        for (size_t i = 0; i < registrations.size(); ++i) {
+            if (i == listed) {
+                return ERROR_ACCESS_DENIED;
+            }
+            if (!visitor.visit(registrations[i])) {
+                return ERROR_CANCELLED;
             }
         }
-        return true;
+        return ERROR_SUCCESS;
     }
     static UINT WINAPI driveType(LPCWSTR root) { return root[0] == L'c' || root[0] == L'C' ? DRIVE_FIXED : DRIVE_REMOTE; }
     static DWORD WINAPI attributes(LPCWSTR path)
     {
         lookedAt.push_back(path);
+        if (lookedAt.back() == L"C:\\Boom.exe") {
+            throw std::bad_alloc();
+        }
         return files.count(path) ? FILE_ATTRIBUTE_ARCHIVE : INVALID_FILE_ATTRIBUTES;
     }
     static PSECURITY_DESCRIPTOR security(const wchar_t* folder)
@@ -230,6 +243,7 @@ struct PlayedMachine {
     }
 };
 std::vector<svc::Registration> PlayedMachine::registrations;
+size_t PlayedMachine::listed = SIZE_MAX;
 std::set<std::wstring> PlayedMachine::files;
 std::map<std::wstring, std::wstring> PlayedMachine::folderSddl;
 std::vector<std::wstring> PlayedMachine::lookedAt;
@@ -270,7 +284,8 @@ TEST(ReportScan, RecordsOfAScanWordForWordAndOnlyNewOrChangedOnesLater)
                      L"C:\\Windows\\system32\\svchost.exe -k x", L"C:\\Windows\\system32\\svchost.exe -k x"),
     };
     // C:\Program.exe is the guard's (a candidate's stem in a candidate folder): no warning.
-    PlayedMachine::files = {L"C:\\Program.exe", L"C:\\Program Files\\Foo.exe"};
+    PlayedMachine::files = {L"C:\\Program.exe", L"C:\\Program Files\\Foo.exe", L"C:\\Program Files\\Foo Bar\\foo.exe",
+                            L"C:\\Windows\\system32\\svchost.exe"};
     PlayedMachine::folderSddl = {{L"C:\\", L"D:(A;;0x1200a9;;;BU)"}, {L"C:\\Program Files", L"D:(A;;0x100116;;;BU)"}};
     PlayedMachine::lookedAt.clear();
     RecordSink::take();
@@ -289,10 +304,9 @@ TEST(ReportScan, RecordsOfAScanWordForWordAndOnlyNewOrChangedOnesLater)
                                  L"Registration: \"Foo Svc\" (HKLM\\SYSTEM\\CurrentControlSet\\Services\\Foo Svc)";
     const std::wstring netFinding =
         kFindingHead + L"Registration: \"Net\" (HKLM\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Run)\r\n" +
-        L"Command line: %NETDIR%\\Net Tool\\n.exe\r\n" + L"Windows tries these paths before the program:\r\n" +
-        L"\"D:\\Shares\\Net.exe\"\r\n" + L"To quote the path, run:\r\n" +
-        L"reg add HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run /v Net /t REG_EXPAND_SZ "
-        L"/d \"\\\"D:\\Shares\\Net Tool\\n.exe\\\"\" /f /reg:32";
+        L"Command line: %NETDIR%\\Net Tool\\n.exe\r\n" + L"Windows tries these paths, in this order:\r\n" +
+        L"\"D:\\Shares\\Net.exe\"\r\n\"D:\\Shares\\Net Tool\\n.exe\"\r\n" +
+        L"None of these paths exists, so the program cannot be told. No command is given.";
     const std::wstring summary = kSummaryHead + L"Registrations checked: 4\r\nUnquoted paths with spaces: 2";
 
     svc::ReportScan reporter;
@@ -338,6 +352,35 @@ TEST(ReportScan, RecordsOfAScanWordForWordAndOnlyNewOrChangedOnesLater)
     EXPECT_EQ(2, asked);
     EXPECT_EQ((std::vector<Record>{{fooFinding, EVENTLOG_INFORMATION_TYPE, 0}, {fooFile, EVENTLOG_WARNING_TYPE, 0}}),
               RecordSink::take());
+
+    // A failed listing: no summary, what it reported kept, said once; one registration that
+    // fails is said once and the scan goes on; a 32 KB line fits a record.
+    const std::wstring longLine = L"C:\\Long Dir\\l.exe" + std::wstring(32000, L' ') + L"b";
+    PlayedMachine::registrations = {
+        foo, registration(svc::RegistrationKind::Service, L"Boom", services + L"Boom", svc::RegistryView::Single,
+                          L"C:\\Boom Dir\\b.exe", L"C:\\Boom Dir\\b.exe"),
+        registration(svc::RegistrationKind::StartupValue, L"Long", run, svc::RegistryView::Native, longLine, longLine),
+        registration(svc::RegistrationKind::StartupValue, L"Rel", run, svc::RegistryView::Native, L"rundll32.exe a b", L"rundll32.exe a b")};
+    wchar_t system[MAX_PATH]; // a name alone is found in the system folder: no finding
+    PlayedMachine::files.insert(svc::joinPath(std::wstring(system, GetSystemDirectoryW(system, MAX_PATH)), L"rundll32.exe"));
+    PlayedMachine::listed = 1;
+    svc::ReportScan failing;
+    EXPECT_TRUE(!failing.scan(never, true) && !failing.scan(never, true) && failing.failed());
+    std::vector<Record> records = RecordSink::take();
+    ASSERT_EQ(3u, records.size()) << "foo's two, and the failure once";
+    EXPECT_EQ(WORD(EVENTLOG_WARNING_TYPE), records[2].type);
+    PlayedMachine::listed = SIZE_MAX;
+    ASSERT_TRUE(failing.scan(never, true));
+    records = RecordSink::take();
+    ASSERT_EQ(3u, records.size()) << "Boom once, Long's finding, the summary; not foo again";
+    EXPECT_EQ(1u, recordsContaining(records, L"\"Boom\"").size());
+    EXPECT_EQ(kSummaryHead + L"Registrations checked: 4\r\nUnquoted paths with spaces: 2", records[2].text);
+    EXPECT_GT(svc::kMaxRecordChars, recordsContaining(records, L"\"Long\"").at(0).text.size());
+    PlayedMachine::listed = 1;
+    EXPECT_FALSE(failing.scan(never, false));
+    PlayedMachine::listed = SIZE_MAX;
+    ASSERT_TRUE(failing.scan(never, false));
+    EXPECT_EQ(1u, RecordSink::take().size()) << "the failure only: what was reported before it stays reported";
     svc::g_activeCandidates = nullptr;
 }
 
@@ -365,9 +408,15 @@ TEST(ReportThread, ReportsAtStartThenEachNewRegistrationOnceAndStopsAtOnce)
     // Switched on, with an unquoted value and a file planted in front of it.
     const std::wstring planted = kRoot + L"\\Unq.exe";
     ASSERT_TRUE(brimlock_test::createFileWithText(planted, "planted"));
+    ASSERT_TRUE(plant(planted, kRoot + L"\\Unq Dir\\x.exe") && plant(planted, kRoot + L"\\Later Dir\\y.exe"));
     const RunValue before(L"brimlock-reg-before", KEY_WOW64_64KEY);
     ASSERT_EQ(ERROR_SUCCESS, before.set(kRoot + L"\\Unq Dir\\x.exe /y"));
     const bool wow64 = brimlock_test::isWow64();
+    struct UserRun { // a value of this user's Run key, in the user's loaded hive
+        const wchar_t* key = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+        UserRun() { RegSetKeyValueW(HKEY_CURRENT_USER, key, L"brimlock-reg-user", REG_SZ, L"C:\\U V\\u.exe", 26); }
+        ~UserRun() { RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"brimlock-reg-user"); }
+    } userRun;
     const RunValue later(L"brimlock-reg-later", KEY_WOW64_32KEY);
     ASSERT_EQ(ERROR_SUCCESS, config.setDword(Corvane::Orlin::kShouldReportUnquotedPaths, 1));
     Corvane::Orlin::ResetConfigurationCacheForTesting();
@@ -385,6 +434,7 @@ TEST(ReportThread, ReportsAtStartThenEachNewRegistrationOnceAndStopsAtOnce)
         EXPECT_EQ(kFindingHead, beforeFindings[0].text.substr(0, kFindingHead.size()));
         EXPECT_NE(std::wstring::npos, beforeFindings[0].text.find(L"Windows tries these paths before the program:\r\n\"" +
                                                                   kRoot + L"\\Unq.exe\"\r\nTo quote the path, run:\r\n"));
+        EXPECT_EQ(1u, recordsContaining(first, L"\"brimlock-reg-user\" (HKU\\S-1-5-").size()) << "a user's value, by its place";
         const auto fileWarnings = recordsContaining(first, kFileHead + L"\"" + planted + L"\"\r\n");
         ASSERT_EQ(1u, fileWarnings.size());
         EXPECT_EQ(WORD(EVENTLOG_WARNING_TYPE), fileWarnings[0].type);

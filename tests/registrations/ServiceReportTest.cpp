@@ -58,6 +58,7 @@ TEST_F(UnquotedPathReportService, RecordsOnTheEventlogChannelOnlyWithTheSwitch)
     const RunValue run(kRunValue);
     const std::wstring planted = kRoot + L"\\Unq.exe";
     ASSERT_TRUE(createFile(planted));
+    ASSERT_TRUE(CreateDirectoryW((kRoot + L"\\Unq Svc").c_str(), nullptr) && createFile(kRoot + L"\\Unq Svc\\svc.exe"));
     ASSERT_EQ(0u, runSc(L"create brimlock-unq binPath= \"C:\\brimlock-reg\\Unq Svc\\svc.exe -k x\" type= own start= demand"));
     ASSERT_EQ(ERROR_SUCCESS, run.set(L"C:\\brimlock-reg\\Run Dir\\r.exe /startup"));
     InstalledService installed;

@@ -2,13 +2,12 @@
 // registration, on arbitrary UTF-16 text (little-endian pairs of bytes), "%", quotes,
 // tabs and lone surrogates included. Checks, besides the sanitizers:
 // - the real program is a prefix of the line that ends at a blank or at the end of the
-//   line without its trailing blanks, and no earlier prefix ends in a program's extension;
+//   line without its trailing blanks, found by a look-up that says yes to one path in three;
 // - each tried path is an earlier prefix that ends at a blank, as Windows looks for it, in
 //   the order of the line, and holds no double quote;
 // - the line with its program quoted names the same program, quoted, with nothing tried
 //   before it;
-// - an argument quoted for sc.exe or reg.exe splits back whole, and the sc.exe command
-//   splits into its five items.
+// - an argument quoted for sc.exe or reg.exe splits back whole.
 #include "ArgvSplit.h"
 #include "_model/_service/_report/Registration.h"
 #include "_model/_service/_report/UnquotedCommandLine.h"
@@ -34,18 +33,9 @@ bool isBlank(wchar_t c)
     return c == L' ' || c == L'\t';
 }
 
-bool endsInProgramExtension(const std::wstring& text)
+bool existsOneInThree(const std::wstring& path)
 {
-    if (text.size() < 4) {
-        return false;
-    }
-    std::wstring tail = text.substr(text.size() - 4);
-    for (wchar_t& c : tail) {
-        if (c >= L'A' && c <= L'Z') {
-            c = static_cast<wchar_t>(c + 32);
-        }
-    }
-    return tail == L".exe" || tail == L".com" || tail == L".bat" || tail == L".cmd";
+    return path.size() % 3 == 0;
 }
 
 } // namespace
@@ -61,44 +51,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         line += c;
     }
 
-    const ProgramSearch search = searchProgram(line);
+    const ProgramSearch search = searchProgram(line, &existsOneInThree);
     check(search.quoted == (!line.empty() && line[0] == L'"'));
-    check(search.programLength <= line.size());
-    if (!search.quoted) {
+    check(search.programLength <= line.size() && search.triedBefore.size() <= kMaxListedPaths);
+    if (!search.quoted && search.programFound && search.programStart == 0) {
         size_t end = line.size();
         while (end > 0 && isBlank(line[end - 1])) {
             --end;
         }
         const size_t length = search.programLength;
         check(length == end || (length < end && isBlank(line[length])));
-        check(search.program == (end == 0 ? std::wstring() : programPathFor(line.substr(0, length))));
+        check(search.program == lookedForPathOf(line.substr(0, length)));
         // Tried paths: earlier prefixes ending at blanks, in order.
         size_t next = 0;
         for (const std::wstring& tried : search.triedBefore) {
             check(tried.find(L'"') == std::wstring::npos);
             bool found = false;
             for (; next < length && !found; ++next) {
-                found = isBlank(line[next]) && programPathFor(line.substr(0, next)) == tried;
+                found = isBlank(line[next]) && lookedForPathOf(line.substr(0, next)) == tried;
             }
             check(found);
         }
-        for (size_t at = 0; at < length; ++at) {
-            check(!(isBlank(line[at]) && endsInProgramExtension(line.substr(0, at))));
-        }
         const std::wstring program = line.substr(0, length);
         if (length > 0 && program.find(L'"') == std::wstring::npos) {
-            const ProgramSearch again = searchProgram(withProgramQuoted(line, search));
+            const ProgramSearch again = searchProgram(withProgramQuoted(line, search), &existsOneInThree);
             check(again.quoted && again.program == program && !isUnquotedWithSpaces(again));
         }
     }
 
     const auto items = brimlock_native::splitCommandLine(L"p " + quoteArgument(line));
     check(items.size() == 2 && items[1] == line);
-    Registration service;
-    service.name = line.substr(0, 40);
-    service.commandLine = line;
-    const auto command = brimlock_native::splitCommandLine(quotingCommand(service, search));
-    check(command.size() == 5 && command[2] == service.name && command[3] == L"binPath=" &&
-          command[4] == withProgramQuoted(line, search));
     return 0;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // One program registration that Windows starts through CreateProcess without an
-// application name: a Win32 service's ImagePath, or a value of HKLM's Run or RunOnce key.
+// application name: a Win32 service's ImagePath, a value of a Run or RunOnce key, or one
+// command line of Winlogon's Shell or Userinit.
 // Where it lives, what it holds, and the command an administrator runs to quote it.
 // Pure string work, no Windows header.
 
@@ -26,16 +27,37 @@ struct Registration {
     std::wstring value;       // the text as stored
     bool expandable = false;  // stored as REG_EXPAND_SZ
     std::wstring commandLine; // as Windows starts it: `value` with its environment variables expanded
+    // For a value that holds a comma-separated list of command lines (Winlogon's Shell and
+    // Userinit): the expanded text before and after this one, commas included.
+    std::wstring before;
+    std::wstring after;
 };
+
+// On 64-bit Windows this 32-bit service sees %ProgramFiles% and %CommonProgramFiles% as
+// the "(x86)" folders, while the 64-bit service control manager and shell that start the
+// programs see the native ones. The text with those two names (ASCII case ignored) made
+// %ProgramW6432% and %CommonProgramW6432%, which name the native folders in every process
+// of 64-bit Windows. "%" signs are paired left to right; after a name that is not one of
+// the two, its closing sign may open the next, as after a name that is not set. Everything
+// else is left as it is. For 64-bit Windows only.
+std::wstring withNativeFolderVariables(const std::wstring& text);
 
 // Where an administrator finds it in the registry editor: the key, with WOW6432Node for a
 // value of the 32-bit view of 64-bit Windows.
 std::wstring placeOf(const Registration& registration);
 
-// The command, for an elevated command prompt, that stores the command line with its real
-// program in quotes: "sc config" for a service (which stores the path as REG_EXPAND_SZ),
-// "reg add" for a Run or RunOnce value (same type, same view). The new text is the
-// expanded command line, so that the command means the same when cmd.exe runs it.
+// The text the registration should hold: the command line with exactly its real program
+// in quotes (withProgramQuoted of the expanded line), between `before` and `after`; ""
+// when the program was not found.
+std::wstring quotedValue(const Registration& registration, const ProgramSearch& search);
+
+// The command, for an elevated command prompt, that stores quotedValue and nothing else:
+// "sc config" for a service (which stores the path as REG_EXPAND_SZ), "reg add" for a Run
+// or RunOnce value (same type, same view). The new text is the expanded command line, so
+// that the command means the same when cmd.exe runs it. Each argument is quoted for the
+// program's own split (quoteArgument), then the whole line for cmd (typedAtCmd), so that
+// no text a user wrote runs anything. "" when the program was not found or when no such
+// command can be typed at cmd: then an administrator sets quotedValue by hand.
 std::wstring quotingCommand(const Registration& registration, const ProgramSearch& search);
 
 }}} // namespace tamselsvc::model::service

@@ -2,6 +2,7 @@
 
 #include "_win32/UniqueHandle.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace tamselsvc { namespace model { namespace service {
@@ -58,9 +59,18 @@ std::wstring expanded(const std::wstring& text)
     return std::wstring(buffer.data());
 }
 
+bool isWow64()
+{
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
 void fillCommandLine(Registration& registration)
 {
-    registration.commandLine = registration.expandable ? expanded(registration.value) : registration.value;
+    static const bool onWow64 = isWow64();
+    registration.commandLine =
+        !registration.expandable ? registration.value
+                                 : expanded(onWow64 ? withNativeFolderVariables(registration.value) : registration.value);
 }
 
 bool isWin32Service(HKEY service)
@@ -76,19 +86,26 @@ bool isWin32Service(HKEY service)
     return (type & (SERVICE_WIN32_OWN_PROCESS | SERVICE_WIN32_SHARE_PROCESS)) != 0;
 }
 
-bool visitServices(RegistrationVisitor& visitor)
+// The end of a listing: 0 for its normal end, the error otherwise.
+DWORD endOfListing(LSTATUS status)
+{
+    return status == ERROR_NO_MORE_ITEMS ? ERROR_SUCCESS : static_cast<DWORD>(status);
+}
+
+DWORD visitServices(RegistrationVisitor& visitor)
 {
     UniqueRegKey services;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kServicesKey, 0, KEY_ENUMERATE_SUB_KEYS | KEY_WOW64_64KEY,
-                      services.put()) != ERROR_SUCCESS) {
-        return true;
+    const LSTATUS opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kServicesKey, 0, KEY_ENUMERATE_SUB_KEYS | KEY_WOW64_64KEY,
+                                         services.put());
+    if (opened != ERROR_SUCCESS) {
+        return static_cast<DWORD>(opened);
     }
     for (DWORD index = 0;; ++index) {
         wchar_t name[kMaxKeyName];
         DWORD length = kMaxKeyName;
         const LSTATUS status = RegEnumKeyExW(services.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
         if (status != ERROR_SUCCESS) {
-            return true; // the end, or a key that cannot be listed further
+            return endOfListing(status);
         }
         UniqueRegKey service;
         if (RegOpenKeyExW(services.get(), name, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, service.put()) !=
@@ -105,35 +122,94 @@ bool visitServices(RegistrationVisitor& visitor)
         }
         fillCommandLine(registration);
         if (!visitor.visit(registration)) {
-            return false;
+            return ERROR_CANCELLED;
         }
     }
 }
 
-bool visitStartupKey(RegistrationVisitor& visitor, const wchar_t* keyPath, const StartupView& view)
+// `root` is HKEY_LOCAL_MACHINE, named `rootName` "HKLM\", or HKEY_USERS, "HKU\".
+DWORD visitStartupKey(RegistrationVisitor& visitor, HKEY root, const wchar_t* rootName, const std::wstring& keyPath,
+                      const StartupView& view)
 {
     UniqueRegKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE | view.sam, key.put()) != ERROR_SUCCESS) {
-        return true;
+    const LSTATUS opened = RegOpenKeyExW(root, keyPath.c_str(), 0, KEY_QUERY_VALUE | view.sam, key.put());
+    if (opened != ERROR_SUCCESS) {
+        return opened == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : static_cast<DWORD>(opened);
     }
     std::vector<wchar_t> name(kMaxValueName);
     for (DWORD index = 0;; ++index) {
         DWORD length = kMaxValueName;
         const LSTATUS status = RegEnumValueW(key.get(), index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
         if (status != ERROR_SUCCESS) {
-            return true;
+            return endOfListing(status);
         }
         Registration registration;
         registration.kind = RegistrationKind::StartupValue;
         registration.name.assign(name.data(), length);
-        registration.key = std::wstring(kHklm) + keyPath;
+        registration.key = rootName + keyPath;
         registration.view = view.view;
         if (!readText(key.get(), registration.name.c_str(), registration.value, registration.expandable)) {
             continue;
         }
         fillCommandLine(registration);
         if (!visitor.visit(registration)) {
-            return false;
+            return ERROR_CANCELLED;
+        }
+    }
+}
+
+DWORD visitWinlogon(RegistrationVisitor& visitor, const StartupView& view)
+{
+    UniqueRegKey key;
+    const LSTATUS opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kWinlogonKey, 0, KEY_QUERY_VALUE | view.sam, key.put());
+    if (opened != ERROR_SUCCESS) {
+        return opened == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : static_cast<DWORD>(opened);
+    }
+    for (const wchar_t* name : kWinlogonValues) {
+        Registration whole;
+        whole.kind = RegistrationKind::StartupValue;
+        whole.name = name;
+        whole.key = std::wstring(kHklm) + kWinlogonKey;
+        whole.view = view.view;
+        if (!readText(key.get(), name, whole.value, whole.expandable)) {
+            continue;
+        }
+        fillCommandLine(whole);
+        const std::wstring list = whole.commandLine;
+        for (size_t start = 0; start <= list.size();) {
+            const size_t comma = std::min(list.find(L',', start), list.size());
+            Registration part = whole;
+            part.before = list.substr(0, start);
+            part.commandLine = list.substr(start, comma - start);
+            part.after = list.substr(comma);
+            if (part.commandLine.find_first_not_of(L" \t") != std::wstring::npos && !visitor.visit(part)) {
+                return ERROR_CANCELLED;
+            }
+            start = comma + 1;
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD visitUsers(RegistrationVisitor& visitor)
+{
+    const std::wstring classes = L"_Classes";
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[kMaxKeyName];
+        DWORD length = kMaxKeyName;
+        const LSTATUS status = RegEnumKeyExW(HKEY_USERS, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status != ERROR_SUCCESS) {
+            return endOfListing(status);
+        }
+        const std::wstring user(name, length);
+        if (user.size() > classes.size() && user.compare(user.size() - classes.size(), classes.size(), classes) == 0) {
+            continue;
+        }
+        for (const wchar_t* keyPath : kUserStartupKeys) {
+            if (const DWORD error = visitStartupKey(visitor, HKEY_USERS, L"HKU\\", user + L"\\" + keyPath,
+                                                    {0, RegistryView::Single})) {
+                return error;
+            }
         }
     }
 }
@@ -142,27 +218,29 @@ bool visitStartupKey(RegistrationVisitor& visitor, const wchar_t* keyPath, const
 
 StartupViews startupViews()
 {
-    BOOL wow64 = FALSE;
-    if (IsWow64Process(GetCurrentProcess(), &wow64) && wow64) {
+    if (isWow64()) {
         return {{{KEY_WOW64_64KEY, RegistryView::Native}, {KEY_WOW64_32KEY, RegistryView::Redirected32}}, 2};
     }
     return {{{0, RegistryView::Single}, {0, RegistryView::Single}}, 1};
 }
 
-bool enumerateRegistrations(RegistrationVisitor& visitor)
+DWORD enumerateRegistrations(RegistrationVisitor& visitor)
 {
-    if (!visitServices(visitor)) {
-        return false;
+    if (const DWORD error = visitServices(visitor)) {
+        return error;
     }
     const StartupViews views = startupViews();
     for (const wchar_t* keyPath : kStartupKeys) {
         for (int i = 0; i < views.count; ++i) {
-            if (!visitStartupKey(visitor, keyPath, views.views[i])) {
-                return false;
+            if (const DWORD error = visitStartupKey(visitor, HKEY_LOCAL_MACHINE, kHklm, keyPath, views.views[i])) {
+                return error;
             }
         }
     }
-    return true;
+    if (const DWORD error = visitWinlogon(visitor, views.views[0])) {
+        return error;
+    }
+    return visitUsers(visitor);
 }
 
 }}} // namespace tamselsvc::model::service

@@ -12,8 +12,18 @@ namespace tamselsvc { namespace model { namespace service {
 
 // Where the registrations live, below HKEY_LOCAL_MACHINE.
 constexpr wchar_t kServicesKey[] = L"SYSTEM\\CurrentControlSet\\Services";
-constexpr const wchar_t* kStartupKeys[] = {L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run",
-                                           L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce"};
+constexpr const wchar_t* kStartupKeys[] = {
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
+    L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Terminal Server\\Install\\Software\\Microsoft\\Windows\\"
+    L"CurrentVersion\\Run",
+    L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Terminal Server\\Install\\Software\\Microsoft\\Windows\\"
+    L"CurrentVersion\\RunOnce"};
+// Winlogon's values that hold comma-separated command lines started at each logon.
+constexpr wchar_t kWinlogonKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+constexpr const wchar_t* kWinlogonValues[] = {L"Shell", L"Userinit"};
+// Below each user's key of HKEY_USERS (a loaded hive; one key in both registry views).
+constexpr const wchar_t* kUserStartupKeys[] = {L"Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+                                               L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"};
 
 // The views to read Run and RunOnce in: the native one, and on 64-bit Windows also the
 // 32-bit one (WOW6432Node). On 32-bit Windows both views are the same key, read once.
@@ -39,11 +49,19 @@ protected:
 
 // Visits, in this order: each Win32 service (its Type holds SERVICE_WIN32_OWN_PROCESS or
 // SERVICE_WIN32_SHARE_PROCESS) with an ImagePath of type REG_SZ or REG_EXPAND_SZ, in the
-// order of the services key; then each REG_SZ or REG_EXPAND_SZ value of Run, then of
-// RunOnce, in each view of startupViews(). A REG_EXPAND_SZ text is expanded with this
-// process's environment, as the service control manager and the shell expand it. Keys that
-// cannot be opened and values that cannot be read are passed over. A text ends at its
-// first NUL. Returns false when the visitor ended the enumeration.
-bool enumerateRegistrations(RegistrationVisitor& visitor);
+// order of the services key; then each REG_SZ or REG_EXPAND_SZ value of each key of
+// kStartupKeys (Run, RunOnce, then the Terminal Server install copies), in each view of
+// startupViews(); then each comma-separated, not blank, command line of Winlogon's Shell
+// and Userinit (native view), one registration each; then the values of kUserStartupKeys
+// of each user whose hive is loaded (HKEY_USERS\<SID>, the "_Classes" keys left out),
+// placed as "HKU\<SID>\...". A REG_EXPAND_SZ text is expanded with this process's
+// environment, as the service control manager and the shell expand it (on 64-bit Windows
+// with the native program folders, withNativeFolderVariables). Values that cannot be
+// read, services that cannot be opened and keys that do not exist are passed over. A text
+// ends at its first NUL. Returns 0 when everything was listed, ERROR_CANCELLED when the
+// visitor ended the enumeration, and the Win32 error when the services key, HKEY_USERS or
+// another key that exists cannot be opened or listed through: then the listing is
+// incomplete and must not be taken for the machine's registrations.
+DWORD enumerateRegistrations(RegistrationVisitor& visitor);
 
 }}} // namespace tamselsvc::model::service

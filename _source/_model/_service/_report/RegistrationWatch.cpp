@@ -40,6 +40,7 @@ RegistrationWatch::RegistrationWatch()
             add(path, views.views[i].sam, FALSE);
         }
     }
+    add(kWinlogonKey, views.views[0].sam, FALSE);
 }
 
 void RegistrationWatch::arm()
@@ -74,7 +75,7 @@ void RegistrationWatch::arm()
     }
 }
 
-RegistrationWatch::Outcome RegistrationWatch::wait(const std::vector<HANDLE>& stops) const
+RegistrationWatch::Outcome RegistrationWatch::wait(const std::vector<HANDLE>& stops, DWORD timeoutMs) const
 {
     std::vector<HANDLE> handles;
     for (const HANDLE stop : stops) {
@@ -92,7 +93,10 @@ RegistrationWatch::Outcome RegistrationWatch::wait(const std::vector<HANDLE>& st
         return Outcome::Failed;
     }
     const DWORD wait =
-        WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, INFINITE);
+        WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, timeoutMs);
+    if (wait == WAIT_TIMEOUT) {
+        return Outcome::TimedOut;
+    }
     if (wait >= WAIT_OBJECT_0 && wait < WAIT_OBJECT_0 + stopCount) {
         return Outcome::Stopped;
     }

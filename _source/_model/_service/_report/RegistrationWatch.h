@@ -1,7 +1,8 @@
 #pragma once
 // Tells when a program registration may have changed: an asynchronous registry change
 // notification (RegNotifyChangeKeyValue with an event) on the services key with its
-// subkeys, and on each Run and RunOnce key that the scan reads (see RegistrationScan.h).
+// subkeys, and on each machine key of Run, RunOnce and Winlogon that the scan reads (see
+// RegistrationScan.h); users' keys are not watched.
 //
 // Arm before each scan, wait after it: a change made while the scan runs then sets an
 // event that is already armed and is not missed. A notification belongs to the thread that
@@ -29,11 +30,11 @@ public:
     // armed neither way is tried again at the next call.
     void arm();
 
-    enum class Outcome { Changed, Stopped, Failed };
-    // Waits, without a time limit, until one of `stops` is set (Stopped, which wins when
-    // both happened) or an armed key has changed (Changed). Failed when the wait itself
+    enum class Outcome { Changed, Stopped, TimedOut, Failed };
+    // Waits, up to `timeoutMs` (TimedOut), until one of `stops` is set (Stopped, which wins
+    // when both happened) or an armed key has changed (Changed). Failed when the wait itself
     // fails. Null entries of `stops` are ignored.
-    Outcome wait(const std::vector<HANDLE>& stops) const;
+    Outcome wait(const std::vector<HANDLE>& stops, DWORD timeoutMs = INFINITE) const;
 
 private:
     struct Watched {

@@ -6,16 +6,27 @@
 // with spaces (UnquotedCommandLine.h) and was not reported before by this reporter with the
 // same place, name and text:
 // - one information record, the finding: the name and place, the text as stored, the paths
-//   Windows tries before the real program (each marked when ordinary users can create files
-//   in its folder, FolderAccess.h), and the command that quotes it;
-// - then one warning record for each of those paths that exists now as a file, a program
+//   Windows tries before the real program (the longest prefix that exists; each path
+//   marked when ordinary users can create files in its folder, FolderAccess.h), and the
+//   command that quotes exactly that program. When no prefix exists, every tried path and
+//   no command; when no command can be typed safely at cmd, the value to set instead.
+//   Bounded: at most kMaxListedPaths paths ("... and N more"), the stored text and the
+//   name shown up to a few thousand characters, the record under kMaxRecordChars;
+// - then one warning record for each shorter prefix that exists now as a file, a program
 //   that Windows would start in place of the registered one. A file in one of the guard's
 //   own candidate folders with a candidate's stem gets none: the guard renames it and
 //   records that itself.
+// A registration whose check fails (out of memory, say) gets one warning record naming it,
+// once, and the scan goes on with the next.
 // Files and folders are looked at only for paths on a fixed local drive ("X:\..."), so
-// that a scan never waits on the network or on a removable drive.
-// The first scan can end with the summary: one information record with the number of
-// registrations checked and of those found unquoted with spaces.
+// that a scan never waits on the network or on a removable drive, and as the 64-bit system
+// sees them: the real ports turn file-system redirection off around each look-up, on the
+// report's own thread, and back on at once.
+// The first scan that reads the registrations through can end with the summary: one
+// information record with the number of registrations checked and of those found unquoted
+// with spaces. A scan whose listing fails is no empty scan: it writes no summary, keeps the
+// set already reported, and gives one warning record with the error code (once, until a
+// scan succeeds again); the caller tries again.
 
 #include "_model/_service/_report/RegistrationScan.h"
 #include "_win32/Ports.h"
@@ -30,7 +41,8 @@ namespace tamselsvc { namespace model { namespace service {
 
 // What a scan asks of the system; tests swap it whole (Ports.h).
 struct ReportScanPorts {
-    bool (*enumerateRegistrations)(RegistrationVisitor& visitor);
+    // 0, ERROR_CANCELLED when the visitor ended it, or the error that cut the listing short.
+    DWORD (*enumerateRegistrations)(RegistrationVisitor& visitor);
     UINT(WINAPI* getDriveType)(LPCWSTR root);
     DWORD(WINAPI* getFileAttributes)(LPCWSTR path);
     // The folder's DACL, owned by the caller (LocalFree); null when it cannot be read.
@@ -40,20 +52,28 @@ struct ReportScanPorts {
 };
 extern Corvane::Orlin::Ports<ReportScanPorts> reportScanPorts;
 
+// Characters in one record: ReportEventW refuses strings of about 32K characters.
+constexpr std::size_t kMaxRecordChars = 31000;
+
 class ReportScan {
 public:
+
     struct Counts {
         unsigned checked = 0;  // registrations visited
         unsigned found = 0;    // of them unquoted with spaces
         unsigned reported = 0; // of them reported by this scan (new or changed)
     };
 
-    // One scan, with the summary record at its end when `withSummary`. `stopRequested` is
-    // asked before each registration; when it says yes the scan ends at once, writes no
-    // summary and returns false. Whatever was reported stays remembered. Registrations
-    // found unquoted before and not found now (fixed or removed) are forgotten, so that
-    // one made again is reported again.
+    // One scan, with the summary record at its end when `withSummary`; true when it read
+    // every registration. `stopRequested` is asked before each registration; when it says
+    // yes the scan ends at once, writes no summary and returns false; so does a scan whose
+    // listing failed (see above; failed() tells). Whatever was reported stays remembered.
+    // After a whole scan, registrations found unquoted before and not found now (fixed or
+    // removed) are forgotten, so that one made again is reported again.
     bool scan(const std::function<bool()>& stopRequested, bool withSummary);
+
+    // The last scan's listing failed: try again later.
+    bool failed() const { return _failing; }
 
     // The figures of the last scan.
     const Counts& counts() const { return _counts; }
@@ -61,6 +81,7 @@ public:
 private:
     std::unordered_set<std::wstring> _reported; // place, name and stored text of each finding
     Counts _counts;
+    bool _failing = false; // the last scan's listing failed (and said so once)
 };
 
 }}} // namespace tamselsvc::model::service

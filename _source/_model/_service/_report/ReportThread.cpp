@@ -58,15 +58,24 @@ void ReportThread::run(HANDLE stopEvent)
         const std::function<bool()> stopRequested = [&stops] { return anySet(stops, 0); };
         RegistrationWatch watch;
         ReportScan reporter;
-        for (bool first = true;; first = false) {
+        // The summary belongs to the first scan that reads the registrations through; a
+        // failed scan is tried again after kRetryMs, or at the next change.
+        for (bool summaryDue = true;;) {
             watch.arm(); // before the scan: a change made during it is not missed
-            if (!reporter.scan(stopRequested, first)) {
-                return;
+            const bool whole = reporter.scan(stopRequested, summaryDue);
+            if (!whole && !reporter.failed()) {
+                return; // stopped
             }
             const ReportScan::Counts& counts = reporter.counts();
-            LogDebugA("Unquoted path report: %u registrations checked, %u unquoted with spaces, %u reported",
-                      counts.checked, counts.found, counts.reported);
-            const RegistrationWatch::Outcome outcome = watch.wait(stops);
+            if (!whole) {
+                LogDebugA("Unquoted path report: the scan failed after %u registrations; tried again", counts.checked);
+            } else {
+                summaryDue = false;
+                LogDebugA("Unquoted path report: %u registrations checked, %u unquoted with spaces, %u reported",
+                          counts.checked, counts.found, counts.reported);
+            }
+            const RegistrationWatch::Outcome outcome =
+                watch.wait(stops, whole ? INFINITE : kRetryMs);
             if (outcome == RegistrationWatch::Outcome::Failed) {
                 LogDebugA("Unquoted path report: the wait failed (%lu); no further changes are reported",
                           GetLastError());

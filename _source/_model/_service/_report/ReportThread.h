@@ -11,7 +11,9 @@
 //
 // Stop: the thread waits on the stop event and on its own quit event together with the
 // change events, and a scan asks for them before each registration, so it ends within one
-// registration's work (local file and access-list look-ups) of either being set.
+// registration's work (local file and access-list look-ups) of either being set. A scan
+// that fails (ReportScan.h) is tried again after kRetryMs or at the next change, and the
+// summary waits for the first scan that succeeds.
 
 #include "_model/_service/_report/ReportScan.h"
 #include "_win32/OutputSettings.h"
@@ -40,6 +42,8 @@ public:
     // The pause after a change before the scan, so that a burst of changes (sc create
     // writes several values) gives one scan.
     static constexpr DWORD kSettleMs = 1000;
+    // The pause before a failed scan is tried again (a change tries it sooner).
+    static constexpr DWORD kRetryMs = 30000;
 
 private:
     void run(HANDLE stopEvent);
