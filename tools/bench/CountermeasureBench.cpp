@@ -10,6 +10,10 @@
 //     stop asked during the listing and between renames: the slowest.
 //  3. The time from creating C:\Program to its rename through running watchers, over 50
 //     tries: median and 95th percentile.
+//  4. Floods of a path that keeps failing, one pass a second as a busy folder gives them,
+//     for a minute each (the second argument, in seconds): a file that cannot be moved,
+//     removed and made again before each pass; and a held file whose outcome alternates as
+//     a number comes and goes. The records written in that time.
 // Run it in a test prefix: it writes to C:\ and removes what it wrote.
 #include "DriveC.h"
 #include "Figures.h"
@@ -349,6 +353,70 @@ void latencyFigures(int tries)
     }
 }
 
+std::atomic<int> s_floodRecords{0};
+void countRecord(const std::wstring&, WORD, DWORD)
+{
+    ++s_floodRecords;
+}
+BOOL WINAPI refuseRename(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD)
+{
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+BOOL WINAPI pretendScheduled(LPCWSTR, LPCWSTR, DWORD)
+{
+    return TRUE;
+}
+
+// Passes one a second for `seconds`, `before` run before each; the records they wrote.
+template <typename Before>
+int recordsOfFlood(int seconds, Before before, int& passes)
+{
+    CountermeasurePorts ports = countermeasurePorts();
+    ports.report = &countRecord;
+    ports.setFileInformationByHandle = &refuseRename; // the file cannot be moved
+    ports.moveFileEx = &pretendScheduled;             // the restart list stays as it is
+    Corvane::Orlin::Ports<CountermeasurePorts>::Override scope(countermeasurePorts, ports);
+    s_floodRecords = 0;
+    passes = 0;
+    const Clock::time_point start = Clock::now();
+    for (; msSince(start) < seconds * 1000.0; ++passes) {
+        before(passes);
+        checkAllCandidates();
+        Sleep(1000);
+    }
+    return s_floodRecords.load();
+}
+
+void floodFigures(int seconds)
+{
+    int passes = 0;
+    int records = recordsOfFlood(seconds, [](int) {
+        DeleteFileW(L"C:\\Program.exe");
+        brimlock_test::createFile(L"C:\\Program.exe");
+    }, passes);
+    printf("Flood for %d s, a file that cannot be moved made anew before each pass: %d records in %d passes\n",
+           seconds, records, passes);
+    brimlock_test::cleanDriveC();
+
+    for (int n = 1; n <= 99; ++n) {
+        CreateDirectoryW((L"C:\\Program" + std::to_wstring(n) + L".com").c_str(), nullptr);
+    }
+    // A path of its own: the first flood's records of C:\Program.exe are still in their ten minutes.
+    brimlock_test::createFile(L"C:\\Program.com");
+    records = recordsOfFlood(seconds, [](int pass) {
+        // The last number comes and goes: rename scheduled, then deletion scheduled, in turn.
+        if (pass % 2) {
+            RemoveDirectoryW(L"C:\\Program100.com");
+        } else {
+            CreateDirectoryW(L"C:\\Program100.com", nullptr);
+        }
+    }, passes);
+    printf("Flood for %d s, a file that cannot be moved whose last number comes and goes: %d records in %d passes\n",
+           seconds, records, passes);
+    brimlock_test::cleanDriveC();
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -363,10 +431,13 @@ int wmain(int argc, wchar_t** argv)
     g_activeCandidates = &table;
     printf("%s Windows table\n", wow64 ? "64-bit" : "32-bit");
     const int tries = argc > 1 ? _wtoi(argv[1]) : 50;
-    passFigures(table);
-    if (!passWithOffendingFigures(table)) {
-        fprintf(stderr, "the pass with offending files was not measured\n");
+    if (tries > 0) { // 0: the floods alone
+        passFigures(table);
+        if (!passWithOffendingFigures(table)) {
+            fprintf(stderr, "the pass with offending files was not measured\n");
+        }
+        latencyFigures(tries);
     }
-    latencyFigures(tries);
+    floodFigures(argc > 2 ? _wtoi(argv[2]) : 60);
     return 0;
 }
