@@ -32,12 +32,10 @@ brimlock_need_packages() {
     fi
 }
 
-# The native build of the core (tests/native) and the fuzzer (scripts/fuzz): clang with
-# its sanitizer and libFuzzer runtimes.
-brimlock_need_native_packages() {
-    local pkgs=(clang libclang-rt-14-dev)
+# Installs those of the packages named that are not installed yet; quiet when all are.
+brimlock_install_missing() {
     local missing=()
-    for p in "${pkgs[@]}"; do
+    for p in "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
     done
     if ((${#missing[@]})); then
@@ -48,20 +46,16 @@ brimlock_need_native_packages() {
     fi
 }
 
+# The native build of the core (tests/native) and the fuzzer (scripts/fuzz): clang with
+# its sanitizer and libFuzzer runtimes.
+brimlock_need_native_packages() {
+    brimlock_install_missing clang libclang-rt-14-dev
+}
+
 # The x86_64 cross compiler of the substitute test run (scripts/test-x64) on hosts that
 # cannot execute 32-bit x86 code.
 brimlock_need_x64_packages() {
-    local pkgs=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
-    local missing=()
-    for p in "${pkgs[@]}"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-    done
-    if ((${#missing[@]})); then
-        echo "setup: installing ${missing[*]}" >&2
-        export DEBIAN_FRONTEND=noninteractive
-        apt-get update -qq >/dev/null
-        apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-    fi
+    brimlock_install_missing g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
 }
 
 # brimlock_host_runs_i386: true unless this host refuses to execute 32-bit x86 code (a
