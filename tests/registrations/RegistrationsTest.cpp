@@ -408,7 +408,7 @@ TEST(ReportScan, EachListedRegistrationsCommandRunByCmdStoresExactlyTheQuotedLin
         std::vector<svc::Registration> found;
         bool visit(const svc::Registration& r) override
         {
-            if (r.key == key) {
+            if (r.key == key && r.view != svc::RegistryView::Redirected32) {
                 found.push_back(r);
             }
             return true;
