@@ -17,6 +17,7 @@
 #include "_model/_service/MessageStrings.h"
 #include "_model/_service/Paths.h"
 #include "_model/_service/_report/FolderAccess.h"
+#include "_model/_service/_report/RegistrationScan.h"
 #include "_model/_service/_report/ReportScan.h"
 #include "_model/_service/_report/ReportThread.h"
 #include "_win32/Configuration.h"
@@ -382,6 +383,71 @@ TEST(ReportScan, RecordsOfAScanWordForWordAndOnlyNewOrChangedOnesLater)
     ASSERT_TRUE(failing.scan(never, false));
     EXPECT_EQ(1u, RecordSink::take().size()) << "the failure only: what was reported before it stays reported";
     svc::g_activeCandidates = nullptr;
+}
+
+// Each registration as the report's listing finds it (a Run value; an entry of a RunOnceEx
+// section after "||", beside the section's title and settings, which are not listed), and
+// the command its finding gives, run by cmd /c as an administrator would paste it: the value
+// read back is exactly the line with its program quoted, whatever the arguments hold. Where
+// no command can be typed, the value to set by hand is that line. The native view; Wine's
+// sc.exe has no "config", so no service row.
+TEST(ReportScan, EachListedRegistrationsCommandRunByCmdStoresExactlyTheQuotedLine)
+{
+    const std::wstring program = kRoot + L"\\A B\\x.exe";
+    const std::wstring section = std::wstring(svc::kRunOnceExKey) + L"\\brimlock-001";
+    const struct {
+        const wchar_t* arguments;
+        bool command; // false: the value to set by hand
+    } rows[] = {
+        {L" a&b", true},          {L" a|b <c >d", true},    {L" a^b (x)", true},      {L" a!b!", true},
+        {L" a\"&echo x", true},   {L" a\"b\"c|d^e", true},  {L" \"a b\" c&d", true},  {L"  two  blanks", true},
+        {L" a\"%b&c", true},      {L" 100%", false},        {L" %PATH%", false},      {L" a\"b%", false},
+    };
+    struct Listed : svc::RegistrationVisitor {
+        std::wstring key;
+        std::vector<svc::Registration> found;
+        bool visit(const svc::Registration& r) override
+        {
+            if (r.key == key && r.view != svc::RegistryView::Redirected32) {
+                found.push_back(r);
+            }
+            return true;
+        }
+    };
+    const auto dropSection = [&] { RegDeleteKeyExW(HKEY_LOCAL_MACHINE, section.c_str(), KEY_WOW64_64KEY, 0); };
+    dropSection();
+    const RunValue run(L"brimlock-reg-cmd");
+    for (const std::wstring& key : {std::wstring(brimlock_test::kRunKey), section}) {
+        const std::wstring head = key == section ? L"||" : L"";
+        for (const auto& row : rows) {
+            const std::wstring text = program + row.arguments;
+            SCOPED_TRACE(key + L": " + text);
+            ASSERT_EQ(ERROR_SUCCESS, brimlock_test::setMachineString(key, L"brimlock-reg-cmd", head + text));
+            ASSERT_EQ(ERROR_SUCCESS, brimlock_test::setMachineString(section, L"", program + L" title"));
+            ASSERT_EQ(ERROR_SUCCESS, brimlock_test::setMachineString(section, L"Title", program + L" t"));
+            Listed listed;
+            listed.key = L"HKLM\\" + key;
+            ASSERT_EQ(0u, svc::enumerateRegistrations(listed));
+            ASSERT_EQ(1u, listed.found.size()) << "listed, and alone in its key";
+            const svc::Registration& value = listed.found[0];
+            const svc::ProgramSearch search =
+                svc::searchProgram(value.commandLine, [&](const std::wstring& p) { return p == program; });
+            const std::wstring quoted = head + L"\"" + program + L"\"" + row.arguments;
+            const std::wstring command = svc::quotingCommand(value, search);
+            EXPECT_EQ(row.command, !command.empty()) << command;
+            if (command.empty()) {
+                EXPECT_EQ(quoted, svc::quotedValue(value, search));
+                continue;
+            }
+            // Made anew by the command (reg.exe would ask before it overwrites a value).
+            ASSERT_EQ(ERROR_SUCCESS, brimlock_test::deleteMachineValue(key, L"brimlock-reg-cmd"));
+            const brimlock_test::ProcessResult result = brimlock_test::runProcess(L"cmd /c " + command, 30000, true);
+            ASSERT_TRUE(result.finished) << result.output;
+            EXPECT_EQ(quoted, brimlock_test::readMachineValue(key, L"brimlock-reg-cmd").text) << command << "\n"
+                                                                                               << result.output;
+        }
+    }
+    dropSection();
 }
 
 // The thread on the prefix's real registry and drive C; only the records are caught.

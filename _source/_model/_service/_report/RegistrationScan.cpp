@@ -1,5 +1,6 @@
 #include "_model/_service/_report/RegistrationScan.h"
 
+#include "_model/_service/Paths.h"
 #include "_win32/UniqueHandle.h"
 
 #include <algorithm>
@@ -127,9 +128,31 @@ DWORD visitServices(RegistrationVisitor& visitor)
     }
 }
 
-// `root` is HKEY_LOCAL_MACHINE, named `rootName` "HKLM\", or HKEY_USERS, "HKU\".
+// A value of a RunOnceEx section that holds no command line: the section's title (its
+// default value) and the names RunOnceEx reads as settings.
+bool isRunOnceExSetting(const std::wstring& name)
+{
+    const std::wstring lower = lowerAsciiOnly(name);
+    return lower.empty() || lower == L"depend" || lower == L"flags" || lower == L"title";
+}
+
+// A RunOnceEx entry: "||" and a command line, a DLL's function ("file|function|arguments",
+// no command line: false), or a plain command line. The "||" is kept in `before`.
+bool takeRunOnceExEntry(Registration& registration)
+{
+    const std::wstring line = registration.commandLine;
+    if (line.compare(0, 2, L"||") == 0) {
+        registration.before = L"||";
+        registration.commandLine = line.substr(2);
+        return true;
+    }
+    return line.find(L'|') == std::wstring::npos;
+}
+
+// `root` is HKEY_LOCAL_MACHINE, named `rootName` "HKLM\", or HKEY_USERS, "HKU\". A
+// RunOnceEx section (`section`) holds entries beside values that are no command lines.
 DWORD visitStartupKey(RegistrationVisitor& visitor, HKEY root, const wchar_t* rootName, const std::wstring& keyPath,
-                      const StartupView& view)
+                      const StartupView& view, bool section = false)
 {
     UniqueRegKey key;
     const LSTATUS opened = RegOpenKeyExW(root, keyPath.c_str(), 0, KEY_QUERY_VALUE | view.sam, key.put());
@@ -148,12 +171,44 @@ DWORD visitStartupKey(RegistrationVisitor& visitor, HKEY root, const wchar_t* ro
         registration.name.assign(name.data(), length);
         registration.key = rootName + keyPath;
         registration.view = view.view;
-        if (!readText(key.get(), registration.name.c_str(), registration.value, registration.expandable)) {
+        if ((section && isRunOnceExSetting(registration.name)) ||
+            !readText(key.get(), registration.name.c_str(), registration.value, registration.expandable)) {
             continue;
         }
         fillCommandLine(registration);
+        if (section && !takeRunOnceExEntry(registration)) {
+            continue;
+        }
         if (!visitor.visit(registration)) {
             return ERROR_CANCELLED;
+        }
+    }
+}
+
+// Each section of RunOnceEx (each subkey but Depend, which lists DLLs), in the key's order.
+DWORD visitRunOnceEx(RegistrationVisitor& visitor, const StartupView& view)
+{
+    UniqueRegKey key;
+    const LSTATUS opened =
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunOnceExKey, 0, KEY_ENUMERATE_SUB_KEYS | view.sam, key.put());
+    if (opened != ERROR_SUCCESS) {
+        return opened == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : static_cast<DWORD>(opened);
+    }
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[kMaxKeyName];
+        DWORD length = kMaxKeyName;
+        const LSTATUS status = RegEnumKeyExW(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status != ERROR_SUCCESS) {
+            return endOfListing(status);
+        }
+        const std::wstring section(name, length);
+        if (lowerAsciiOnly(section) == L"depend") {
+            continue;
+        }
+        if (const DWORD error =
+                visitStartupKey(visitor, HKEY_LOCAL_MACHINE, kHklm, std::wstring(kRunOnceExKey) + L"\\" + section,
+                                view, true)) {
+            return error;
         }
     }
 }
@@ -235,6 +290,11 @@ DWORD enumerateRegistrations(RegistrationVisitor& visitor)
             if (const DWORD error = visitStartupKey(visitor, HKEY_LOCAL_MACHINE, kHklm, keyPath, views.views[i])) {
                 return error;
             }
+        }
+    }
+    for (int i = 0; i < views.count; ++i) {
+        if (const DWORD error = visitRunOnceEx(visitor, views.views[i])) {
+            return error;
         }
     }
     if (const DWORD error = visitWinlogon(visitor, views.views[0])) {

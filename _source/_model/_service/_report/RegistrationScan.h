@@ -1,7 +1,8 @@
 #pragma once
 // The program registrations of this machine that Windows starts through CreateProcess with
 // no application name, read from the registry as they are now: every Win32 service's
-// ImagePath, and the values of HKLM's Run and RunOnce keys in each registry view. Drivers
+// ImagePath, and the values of HKLM's Run, RunOnce and RunOnceEx keys in each registry view
+// (and the other places listed at enumerateRegistrations). Drivers
 // are left out (the kernel loads them; no command line is split).
 
 #include "_model/_service/_report/Registration.h"
@@ -18,6 +19,9 @@ constexpr const wchar_t* kStartupKeys[] = {
     L"CurrentVersion\\Run",
     L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Terminal Server\\Install\\Software\\Microsoft\\Windows\\"
     L"CurrentVersion\\RunOnce"};
+// RunOnceEx: each subkey (a section, but Depend) holds entries that are command lines, or
+// "||" and a command line, or a DLL's function ("file|function|arguments").
+constexpr wchar_t kRunOnceExKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx";
 // Winlogon's values that hold comma-separated command lines started at each logon.
 constexpr wchar_t kWinlogonKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
 constexpr const wchar_t* kWinlogonValues[] = {L"Shell", L"Userinit"};
@@ -51,7 +55,9 @@ protected:
 // SERVICE_WIN32_SHARE_PROCESS) with an ImagePath of type REG_SZ or REG_EXPAND_SZ, in the
 // order of the services key; then each REG_SZ or REG_EXPAND_SZ value of each key of
 // kStartupKeys (Run, RunOnce, then the Terminal Server install copies), in each view of
-// startupViews(); then each comma-separated, not blank, command line of Winlogon's Shell
+// startupViews(); then each entry of each section of kRunOnceExKey in each view (its
+// default value, Depend, Flags and Title left out, and an entry that calls a DLL's function;
+// after "||" the command line, with "||" in `before`); then each comma-separated, not blank, command line of Winlogon's Shell
 // and Userinit (native view), one registration each; then the values of kUserStartupKeys
 // of each user whose hive is loaded (HKEY_USERS\<SID>, the "_Classes" keys left out),
 // placed as "HKU\<SID>\...". A REG_EXPAND_SZ text is expanded with this process's

@@ -40,6 +40,9 @@ RegistrationWatch::RegistrationWatch()
             add(path, views.views[i].sam, FALSE);
         }
     }
+    for (int i = 0; i < views.count; ++i) {
+        add(kRunOnceExKey, views.views[i].sam, TRUE); // its sections are subkeys
+    }
     add(kWinlogonKey, views.views[0].sam, FALSE);
 }
 
