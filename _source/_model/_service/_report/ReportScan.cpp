@@ -4,14 +4,10 @@
 #include "_model/_service/MessageStrings.h"
 #include "_model/_service/Paths.h"
 #include "_model/_service/_report/FolderAccess.h"
+#include "_model/_service/_report/RegistrationCheck.h"
 #include "_win32/ReportAppEvent.h"
-#include "_win32/UniqueHandle.h"
 
-#include <algorithm>
 #include <exception>
-#include <initializer_list>
-#include <unordered_map>
-#include <vector>
 
 namespace tamselsvc { namespace model { namespace service {
 
@@ -62,12 +58,6 @@ namespace {
 constexpr size_t kMaxShownName = 1024;    // of a value's name (up to 16,383 characters)
 constexpr size_t kMaxShownValue = 2048;   // of the stored text
 constexpr size_t kMaxShownCommand = 16384; // a longer command is not given: the value instead
-
-// What a scan learns about one tried path.
-struct PathFacts {
-    bool isFile = false;
-    bool usersCanCreate = false;
-};
 
 // "... and 12 more characters" after `text` when it is longer than `maxChars`.
 std::wstring shown(const std::wstring& text, size_t maxChars)
@@ -121,15 +111,8 @@ class ScanVisitor : public RegistrationVisitor {
 public:
     ScanVisitor(const ReportScanPorts& ports, const std::function<bool()>& stopRequested,
                 const std::unordered_set<std::wstring>& reportedBefore)
-        : _ports(ports), _stopRequested(stopRequested), _reportedBefore(reportedBefore)
+        : _ports(ports), _check(ports), _stopRequested(stopRequested), _reportedBefore(reportedBefore)
     {
-        wchar_t folder[MAX_PATH];
-        for (UINT (WINAPI* get)(LPWSTR, UINT) : {&::GetSystemDirectoryW, &::GetWindowsDirectoryW}) {
-            const UINT length = get(folder, MAX_PATH);
-            if (length > 0 && length < MAX_PATH) {
-                _searchFolders.emplace_back(folder, length);
-            }
-        }
     }
 
     bool visit(const Registration& registration) override
@@ -146,8 +129,7 @@ public:
         // One registration's failure is its own: recorded once, and the scan goes on.
         bool isNew = false;
         try {
-            const ProgramSearch search =
-                searchProgram(registration.commandLine, [this](const std::wstring& path) { return isFile(path); });
+            ProgramSearch search = _check.search(registration);
             if (!isUnquotedWithSpaces(search)) {
                 return true;
             }
@@ -158,7 +140,7 @@ public:
             }
             ++counts.found;
             if (!reportedBefore) {
-                report(registration, search);
+                report(_check.finding(registration, std::move(search)));
                 ++counts.reported;
             }
         } catch (const std::exception&) {
@@ -175,102 +157,44 @@ public:
     bool stopped = false;
 
 private:
-    void report(const Registration& registration, const ProgramSearch& search)
+    void report(const Finding& finding)
     {
-        std::vector<PathFacts> facts;
+        const Registration& registration = finding.registration;
+        const ProgramSearch& search = finding.search;
         std::wstring text = messageString(IDS_REPORT_UNQUOTED) + registrationLine(registration) + L"\r\n" +
                             messageString(IDS_REPORT_COMMAND_LINE) + shown(registration.value, kMaxShownValue) +
                             L"\r\n" +
                             messageString(search.programFound ? IDS_REPORT_TRIED_BEFORE : IDS_REPORT_TRIED);
-        for (const std::wstring& path : search.triedBefore) {
-            facts.push_back(factsOf(path, search));
-            text += pathLine(path, facts.back()) + L"\r\n";
+        for (size_t i = 0; i < search.triedBefore.size(); ++i) {
+            text += pathLine(search.triedBefore[i], finding.tried[i]) + L"\r\n";
         }
         if (search.triedNotListed) {
             text += messageString(IDS_REPORT_MORE) + std::to_wstring(search.triedNotListed) +
                     messageString(IDS_REPORT_MORE_PATHS) + L"\r\n";
         }
-        const std::wstring command = quotingCommand(registration, search);
         if (!search.programFound) {
             text += messageString(IDS_REPORT_NO_PROGRAM);
-        } else if (!command.empty() && command.size() <= kMaxShownCommand) {
-            text += messageString(IDS_REPORT_HOW_TO_QUOTE) + command;
+        } else if (!finding.command.empty() && finding.command.size() <= kMaxShownCommand) {
+            text += messageString(IDS_REPORT_HOW_TO_QUOTE) + finding.command;
         } else {
-            text += messageString(IDS_REPORT_VALUE_TO_SET) + shown(quotedValue(registration, search), kMaxShownCommand);
+            text += messageString(IDS_REPORT_VALUE_TO_SET) + shown(finding.value, kMaxShownCommand);
         }
         _ports.report(shown(text, kMaxRecordChars - 64), EVENTLOG_INFORMATION_TYPE, 0);
 
-        for (const std::wstring& path : search.planted) {
-            if (!isGuardsCandidate(path)) {
-                _ports.report(messageString(IDS_REPORT_FILE_IN_FRONT) + pathLine(path, factsOf(path, search)) +
+        for (size_t i = 0; i < search.planted.size(); ++i) {
+            if (!isGuardsCandidate(search.planted[i])) {
+                _ports.report(messageString(IDS_REPORT_FILE_IN_FRONT) + pathLine(search.planted[i], finding.planted[i]) +
                                   L"\r\n" + registrationLine(registration),
                               EVENTLOG_WARNING_TYPE, 0);
             }
         }
     }
 
-    // Only "X:\..." on a fixed (or RAM) drive; the drive's type is asked once per scan.
-    bool onLocalFixedDrive(const std::wstring& path)
-    {
-        if (path.size() < 3 || path[1] != L':' || path[2] != L'\\') {
-            return false;
-        }
-        const wchar_t letter = lowerAsciiOnly(path.substr(0, 1))[0];
-        if (letter < L'a' || letter > L'z') {
-            return false;
-        }
-        auto known = _driveTypes.find(letter);
-        if (known == _driveTypes.end()) {
-            const wchar_t root[] = {letter, L':', L'\\', L'\0'};
-            known = _driveTypes.emplace(letter, _ports.getDriveType(root)).first;
-        }
-        return known->second == DRIVE_FIXED || known->second == DRIVE_RAMDISK;
-    }
-
-    // A name without a drive or root is searched for; among the folders searched are the
-    // system and Windows folders, where the programs named that way (rundll32.exe,
-    // explorer.exe) live. Elsewhere only fixed local drives are looked at.
-    bool isFile(const std::wstring& path)
-    {
-        if (path.size() > 1 && path[0] != L'\\' && path[1] != L':') {
-            return std::any_of(_searchFolders.begin(), _searchFolders.end(),
-                               [&](const std::wstring& folder) { return isFile(joinPath(folder, path)); });
-        }
-        if (!onLocalFixedDrive(path)) {
-            return false;
-        }
-        const DWORD attributes = _ports.getFileAttributes(path.c_str());
-        return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-    }
-
-    PathFacts factsOf(const std::wstring& path, const ProgramSearch& search)
-    {
-        PathFacts facts;
-        if (!onLocalFixedDrive(path)) {
-            return facts;
-        }
-        facts.isFile = std::find(search.planted.begin(), search.planted.end(), path) != search.planted.end();
-        // Asked once per folder and scan: "C:\" comes up for many registrations.
-        const std::wstring folder = parentOf(path);
-        const std::wstring folderKey = lowerAsciiOnly(folder);
-        auto known = _folders.find(folderKey);
-        if (known == _folders.end()) {
-            Corvane::Orlin::UniqueLocalMem descriptor(_ports.readFolderSecurity(folder.c_str()));
-            known = _folders.emplace(folderKey, decideFolderAccess(descriptor.get()) == FolderAccess::UsersCanCreateFiles)
-                        .first;
-        }
-        facts.usersCanCreate = known->second;
-        return facts;
-    }
-
     const ReportScanPorts& _ports;
+    RegistrationCheck _check;
     const std::function<bool()>& _stopRequested;
     const std::unordered_set<std::wstring>& _reportedBefore;
-    std::unordered_map<wchar_t, UINT> _driveTypes;
-    std::unordered_map<std::wstring, bool> _folders;
-    std::vector<std::wstring> _searchFolders; // the system folder and the Windows folder
 };
-
 } // namespace
 
 bool ReportScan::scan(const std::function<bool()>& stopRequested, bool withSummary)
