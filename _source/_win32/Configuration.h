@@ -13,6 +13,7 @@ constexpr wchar_t kConfigKey[] = L"SOFTWARE\\Corvane\\Tamsel";
 constexpr wchar_t kShouldOutputToEventlog[] = L"ShouldOutputToEventlog";
 constexpr wchar_t kShouldOutputToDebugView[] = L"ShouldOutputToDebugView";
 constexpr wchar_t kShouldReportUnquotedPaths[] = L"ShouldReportUnquotedPaths";
+constexpr wchar_t kShouldGuardUnquotedPaths[] = L"ShouldGuardUnquotedPaths";
 
 // True, with `value` set, only when the value exists and is a REG_DWORD; otherwise false
 // and `value` is left as it was. Opens and closes the key for each read.

@@ -14,6 +14,7 @@ struct ConfigurationCache {
     bool shouldOutputToEventlog = false;
     bool shouldOutputToDebugView = false;
     bool shouldReportUnquotedPaths = false;
+    bool shouldGuardUnquotedPaths = false;
 } s_cache;
 
 bool switchIsOn(const wchar_t* name)
@@ -38,11 +39,13 @@ OutputSettings::OutputSettings(std::wstring serviceName)
         s_cache.shouldOutputToEventlog = switchIsOn(kShouldOutputToEventlog);
         s_cache.shouldOutputToDebugView = switchIsOn(kShouldOutputToDebugView);
         s_cache.shouldReportUnquotedPaths = switchIsOn(kShouldReportUnquotedPaths);
+        s_cache.shouldGuardUnquotedPaths = switchIsOn(kShouldGuardUnquotedPaths);
         s_cache.loaded = true;
     }
     _shouldOutputToEventlog = s_cache.shouldOutputToEventlog;
     _shouldOutputToDebugView = s_cache.shouldOutputToDebugView;
     _shouldReportUnquotedPaths = s_cache.shouldReportUnquotedPaths;
+    _shouldGuardUnquotedPaths = s_cache.shouldGuardUnquotedPaths;
     if (_shouldOutputToDebugView) {
         g_outputToDebugView = true;
     }

@@ -1,7 +1,7 @@
 #pragma once
 // The service object's own outlets: an event source registered under the service name,
-// and the registry switches (its own records, the diagnostic log, the report of unquoted
-// registrations). The first OutputSettings of the process reads the registry; later ones
+// and the registry switches (its own records, the diagnostic log, the report and the guard of
+// unquoted registrations). The first OutputSettings of the process reads the registry; later ones
 // take the cached switches (and register their own source).
 // Constructing one with "ShouldOutputToDebugView" = 1 switches the diagnostic log on for
 // the whole process; nothing switches it off.
@@ -39,12 +39,15 @@ public:
     bool shouldOutputToDebugView() const { return _shouldOutputToDebugView; }
     // "ShouldReportUnquotedPaths": the report of unquoted registrations (ReportThread).
     bool shouldReportUnquotedPaths() const { return _shouldReportUnquotedPaths; }
+    // "ShouldGuardUnquotedPaths": the guard of every unquoted registration (RegistrationGuard).
+    bool shouldGuardUnquotedPaths() const { return _shouldGuardUnquotedPaths; }
 
 private:
     UniqueEventSource _eventSource;
     bool _shouldOutputToEventlog = false;
     bool _shouldOutputToDebugView = false;
     bool _shouldReportUnquotedPaths = false;
+    bool _shouldGuardUnquotedPaths = false;
 };
 
 }} // namespace Corvane::Orlin

@@ -36,7 +36,7 @@ call :imagepath
 call :programs
 call :eventsource
 rem One word per registry switch of the service.
-for %%n in (ShouldOutputToEventlog ShouldOutputToDebugView ShouldReportUnquotedPaths) do call :switch %%n
+for %%n in (ShouldOutputToEventlog ShouldOutputToDebugView ShouldReportUnquotedPaths ShouldGuardUnquotedPaths) do call :switch %%n
 if defined PLANT call :plant
 
 if !FAILURES!==0 (
