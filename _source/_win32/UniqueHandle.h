@@ -119,4 +119,13 @@ struct FindHandleTraits {
 };
 using UniqueFindHandle = UniqueAny<FindHandleTraits>;
 
+// Folder change notifications from FindFirstChangeNotificationW.
+struct ChangeNotificationTraits {
+    using pointer = HANDLE;
+    static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static bool isValid(pointer h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+    static void close(pointer h) noexcept { ::FindCloseChangeNotification(h); }
+};
+using UniqueChangeNotification = UniqueAny<ChangeNotificationTraits>;
+
 }} // namespace Corvane::Orlin

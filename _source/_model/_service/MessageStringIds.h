@@ -1,7 +1,8 @@
 #pragma once
 // String ids of the event texts: the heads of the countermeasure's records (102 to 105),
 // the parts of the report of unquoted registrations (106 to 115) and the heads of the
-// guard's folder records (116 to 119), then further parts of the report (120 to 127);
+// guard's folder records (116 to 119), then further parts of the report (120 to 127) and the guard of
+// registrations (128 to 139);
 // shared by the resource script and the code.
 #define IDS_MESSAGE_RENAMED 102
 #define IDS_MESSAGE_RENAME_SCHEDULED 103
@@ -29,6 +30,18 @@
 #define IDS_REPORT_VALUE_TO_SET 125
 #define IDS_REPORT_CANNOT_CHECK 126
 #define IDS_REPORT_SCAN_FAILED 127
+#define IDS_GUARD_IN_FRONT_RENAMED 128
+#define IDS_GUARD_IN_FRONT_RENAME_SCHEDULED 129
+#define IDS_GUARD_IN_FRONT_DELETE_SCHEDULED 130
+#define IDS_GUARD_IN_FRONT_OF 131
+#define IDS_GUARD_NOT_ALL_WATCHED 132
+#define IDS_GUARD_FOLDERS_WATCHED 133
+#define IDS_GUARD_FOLDERS_CHECKED 134
+#define IDS_GUARD_NOT_GUARDED 135
+#define IDS_GUARD_WHY_NOT_LOCAL 136
+#define IDS_GUARD_WHY_NO_PROGRAM 137
+#define IDS_GUARD_WHY_NOT_LISTED 138
+#define IDS_GUARD_WHY_TOO_MANY 139
 
 #define IDS_MESSAGE_FIRST IDS_MESSAGE_RENAMED
-#define IDS_MESSAGE_LAST IDS_REPORT_SCAN_FAILED
+#define IDS_MESSAGE_LAST IDS_GUARD_WHY_TOO_MANY

@@ -6,6 +6,7 @@
 #include "_model/_service/StartCheck.h"
 #include "_model/_service/_guard/Countermeasure.h"
 #include "_model/_service/_guard/DirectoryWatcher.h"
+#include "_model/_service/_guard/RegistrationGuard.h"
 #include "_model/_service/_report/ReportThread.h"
 #include "_win32/LogDebug.h"
 
@@ -102,9 +103,11 @@ DWORD TamselService::Run(HANDLE stopEvent)
         Corvane::Orlin::LogDebugA("First check failed: unknown exception");
     }
     {
-        // With "ShouldReportUnquotedPaths" on, the report runs beside the watchers; leaving
-        // this scope ends it.
-        ReportThread reportThread(stopEvent, outputSettings);
+        // With "ShouldReportUnquotedPaths" or "ShouldGuardUnquotedPaths" on, the report's
+        // scans run beside the watchers and feed the guard of registrations; leaving this
+        // scope ends the report first, then the guard.
+        RegistrationGuard registrationGuard(stopEvent, outputSettings);
+        ReportThread reportThread(stopEvent, outputSettings, registrationGuard.feed());
         watchers.waitForStop(stopEvent);
     }
     watchers.end();

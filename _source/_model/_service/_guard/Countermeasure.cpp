@@ -51,19 +51,31 @@ std::wstring quotedPair(const std::wstring& oldPath, const std::wstring& newPath
     return L"\"" + oldPath + L"\" -> \"" + newPath + L"\"";
 }
 
-void reportRenamed(const std::wstring& oldPath, const std::wstring& newPath)
+// A record of a move: the table's head, or for a file in front of a registration its own
+// head and the registration at the end.
+void reportMove(UINT head, UINT headInFront, const std::wstring& body, const InFrontOf* why)
 {
-    report(messageString(IDS_MESSAGE_RENAMED) + quotedPair(oldPath, newPath), EVENTLOG_WARNING_TYPE);
+    if (!why) {
+        report(messageString(head) + body, EVENTLOG_WARNING_TYPE);
+        return;
+    }
+    report(messageString(headInFront) + body + L"\r\n" + messageString(IDS_GUARD_IN_FRONT_OF) + why->registration,
+           EVENTLOG_WARNING_TYPE);
 }
 
-void reportRenameScheduled(const std::wstring& oldPath, const std::wstring& newPath)
+void reportRenamed(const std::wstring& oldPath, const std::wstring& newPath, const InFrontOf* why)
 {
-    report(messageString(IDS_MESSAGE_RENAME_SCHEDULED) + quotedPair(oldPath, newPath), EVENTLOG_WARNING_TYPE);
+    reportMove(IDS_MESSAGE_RENAMED, IDS_GUARD_IN_FRONT_RENAMED, quotedPair(oldPath, newPath), why);
 }
 
-void reportDeleteScheduled(const std::wstring& path)
+void reportRenameScheduled(const std::wstring& oldPath, const std::wstring& newPath, const InFrontOf* why)
 {
-    report(messageString(IDS_MESSAGE_DELETE_SCHEDULED) + L"\"" + path + L"\"", EVENTLOG_WARNING_TYPE);
+    reportMove(IDS_MESSAGE_RENAME_SCHEDULED, IDS_GUARD_IN_FRONT_RENAME_SCHEDULED, quotedPair(oldPath, newPath), why);
+}
+
+void reportDeleteScheduled(const std::wstring& path, const InFrontOf* why)
+{
+    reportMove(IDS_MESSAGE_DELETE_SCHEDULED, IDS_GUARD_IN_FRONT_DELETE_SCHEDULED, L"\"" + path + L"\"", why);
 }
 
 void reportSchedulingFailed(DWORD errorCode)
@@ -224,12 +236,13 @@ std::wstring randomName(const std::wstring& parent, const std::wstring& stem, st
     return joinPath(parent, name + extension);
 }
 
-FileHandling renamed(const std::wstring& path, const std::wstring& newPath, const std::wstring& identity)
+FileHandling renamed(const std::wstring& path, const std::wstring& newPath, const std::wstring& identity,
+                     const InFrontOf* why)
 {
     s_handled.forget(path);
     // The file has moved: whatever its record does, the outcome is a rename.
     try {
-        reportRenamed(path, newPath);
+        reportRenamed(path, newPath, why);
     } catch (const std::exception& e) {
         LogDebugA("The record of a rename failed: %s", e.what());
     } catch (...) {
@@ -242,7 +255,8 @@ FileHandling renamed(const std::wstring& path, const std::wstring& newPath, cons
 // something has taken that name since, the rename at the restart would fail and the file
 // would start again, so the rename is scheduled anew to `freeName`, a name free now (a few
 // times per file at most).
-void keepScheduledTargetValid(const std::wstring& path, HandledFile& file, const std::wstring& freeName)
+void keepScheduledTargetValid(const std::wstring& path, HandledFile& file, const std::wstring& freeName,
+                              const InFrontOf* why)
 {
     if (freeName.empty() || sameName(freeName, file.target) || !nameInUse(file.target)) {
         return;
@@ -259,18 +273,18 @@ void keepScheduledTargetValid(const std::wstring& path, HandledFile& file, const
     }
     file.target = freeName;
     ++file.targets;
-    reportRenameScheduled(path, freeName);
+    reportRenameScheduled(path, freeName, why);
 }
 
 // The immediate rename to `target` failed with `error`: the error record, the rename
 // scheduled for the restart, and its record; once per file and outcome, and each record at
 // most once per path in ten minutes (FloodWindow.h).
 FileHandling renameFailed(const std::wstring& path, const std::wstring& identity, DWORD error,
-                          const std::wstring& target)
+                          const std::wstring& target, const InFrontOf* why)
 {
     HandledFile* known = s_handled.find(path, identity);
     if (known && known->kind == HandledKind::RenameScheduled) {
-        keepScheduledTargetValid(path, *known, target);
+        keepScheduledTargetValid(path, *known, target, why);
         return {{RenameResult::RenameScheduled, known->target, true}, identity};
     }
     if (!known && s_flood.admit(path, FloodWindow::Record::RenameError)) {
@@ -296,7 +310,7 @@ FileHandling renameFailed(const std::wstring& path, const std::wstring& identity
     handling.outcome.repeated = !admitted;
     if (admitted) {
         if (schedulingError == 0) {
-            reportRenameScheduled(path, target);
+            reportRenameScheduled(path, target, why);
         } else {
             reportSchedulingFailed(schedulingError);
         }
@@ -304,7 +318,8 @@ FileHandling renameFailed(const std::wstring& path, const std::wstring& identity
     return handling;
 }
 
-FileHandling renameListedFile(const std::wstring& path, std::unordered_set<std::wstring>& taken)
+FileHandling renameListedFile(const std::wstring& path, std::unordered_set<std::wstring>& taken,
+                              const InFrontOf* why = nullptr)
 {
     OffendingEntry entry(path);
     FileHandling handling{{RenameResult::LeftAlone, std::wstring()}, entry.identity()};
@@ -312,6 +327,18 @@ FileHandling renameListedFile(const std::wstring& path, std::unordered_set<std::
     if (state != OffendingEntry::State::Open && state != OffendingEntry::State::Refused) {
         LogDebugW(L"Left alone, %s (%lu): %s\n", leftAloneReason(state), entry.openError(), path.c_str());
         s_handled.forget(path);
+        return handling;
+    }
+    // A file in front of a registration is asked again on its handle before each move: the
+    // registration's real program is never moved.
+    const auto mayMove = [&] {
+        if (why && !why->mayMove(handling.identity)) {
+            LogDebugW(L"Left alone, the real program of %s now: %s\n", why->registration.c_str(), path.c_str());
+            return false;
+        }
+        return true;
+    };
+    if (!mayMove()) {
         return handling;
     }
 
@@ -334,9 +361,13 @@ FileHandling renameListedFile(const std::wstring& path, std::unordered_set<std::
             taken.erase(lowerStemOfPath(numbered));
             break; // and every later number is longer still
         }
+        if (!mayMove()) {
+            taken.erase(lowerStemOfPath(numbered));
+            return handling;
+        }
         error = entry.renameTo(numbered);
         if (error == 0) {
-            return renamed(path, numbered, handling.identity);
+            return renamed(path, numbered, handling.identity, why);
         }
         const NameVerdict verdict = verdictOf(error, numbered);
         if (verdict == NameVerdict::Taken) {
@@ -350,7 +381,7 @@ FileHandling renameListedFile(const std::wstring& path, std::unordered_set<std::
     }
     if (!target.empty()) {
         entry.close(); // others may use the file from here on
-        return renameFailed(path, handling.identity, error, target);
+        return renameFailed(path, handling.identity, error, target, why);
     }
     // No numbered name can be had (all taken, or too long): a name nobody can take in
     // advance, at once, so that the file does not stay runnable until the restart.
@@ -359,9 +390,12 @@ FileHandling renameListedFile(const std::wstring& path, std::unordered_set<std::
         if (random.empty()) {
             break;
         }
+        if (!mayMove()) {
+            return handling;
+        }
         error = entry.renameTo(random);
         if (error == 0) {
-            return renamed(path, random, handling.identity);
+            return renamed(path, random, handling.identity, why);
         }
         if (verdictOf(error, random) != NameVerdict::Taken) {
             break;
@@ -374,7 +408,7 @@ FileHandling renameListedFile(const std::wstring& path, std::unordered_set<std::
 
 // The deletion at the restart of a file that cannot be moved to any name: scheduled,
 // recorded and notified once per file and outcome, and within the flood bound for the path.
-void scheduleDeletion(const std::wstring& path, FileHandling& handling)
+void scheduleDeletion(const std::wstring& path, FileHandling& handling, const InFrontOf* why)
 {
     HandledFile* known = s_handled.find(path, handling.identity);
     if (known && known->kind == HandledKind::DeletionScheduled) {
@@ -396,7 +430,7 @@ void scheduleDeletion(const std::wstring& path, FileHandling& handling)
         return;
     }
     if (error == 0) {
-        reportDeleteScheduled(path);
+        reportDeleteScheduled(path, why);
     } else {
         reportSchedulingFailed(error);
     }
@@ -417,7 +451,7 @@ bool giveNoticeOfUnmoved(const std::wstring& path, RenameResult result)
     return false;
 }
 
-void actOnOutcome(const std::wstring& path, FileHandling handling)
+void actOnOutcome(const std::wstring& path, FileHandling handling, const InFrontOf* why = nullptr)
 {
     switch (handling.outcome.result) {
     case RenameResult::LeftAlone:
@@ -426,7 +460,7 @@ void actOnOutcome(const std::wstring& path, FileHandling handling)
         startNotifyViaSession(path);
         return;
     case RenameResult::NoFreeName:
-        scheduleDeletion(path, handling);
+        scheduleDeletion(path, handling, why);
         break;
     default:
         break;
@@ -480,6 +514,20 @@ RenameOutcome renameOffendingFile(const std::wstring& path)
     std::lock_guard<Corvane::Orlin::SrwLock> pass(s_passLock);
     FolderListing listing = listCandidateFolder(parentOf(path), {}, candidateStems(g_activeCandidates.load()));
     return renameListedFile(path, listing.takenNames).outcome;
+}
+
+RenameOutcome moveFileInFront(const std::wstring& path, const InFrontOf& why)
+{
+    std::lock_guard<Corvane::Orlin::SrwLock> pass(s_passLock);
+    // The names taken are those with the file's own stem (and the table's, so that the
+    // table's own numbered names are not taken from under it).
+    std::vector<std::wstring> stems = candidateStems(g_activeCandidates.load());
+    stems.push_back(lowerStemOfPath(path));
+    FolderListing listing = listCandidateFolder(parentOf(path), {}, stems);
+    FileHandling handling = renameListedFile(path, listing.takenNames, &why);
+    const RenameOutcome outcome = handling.outcome;
+    actOnOutcome(path, std::move(handling), &why);
+    return outcome;
 }
 
 int checkAllCandidates(HANDLE stopEvent)

@@ -40,6 +40,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,23 @@ bool checkIsDueAgain();
 // names first): the immediate rename, and on failure the scheduled rename, with their
 // records; no deletion and no notification. Takes the pass lock.
 RenameOutcome renameOffendingFile(const std::wstring& path);
+
+// Why a file is moved when it is not a candidate of the table: it stands at a path that
+// Windows tries before a registration's real program (RegistrationGuard.h).
+struct InFrontOf {
+    std::wstring registration; // "name" (place), as the records show it
+    // Asked on the opened entry right before each move (and before a move is scheduled):
+    // false leaves the file alone, as it has become the registration's real program.
+    // `identity` is OffendingEntry::identity() ("" when the entry could not be opened).
+    std::function<bool(const std::wstring& identity)> mayMove;
+};
+
+// Moves the file at `path` out of the way exactly as a pass moves an offending file (the
+// same open, renames, restart fallback, once-per-file memory, flood bound and notices),
+// with records that name `why.registration`. Lists the file's folder for the taken names
+// first; takes the pass lock. LeftAlone when `why.mayMove` says no. Raises what a pass
+// raises; what was done before stays done.
+RenameOutcome moveFileInFront(const std::wstring& path, const InFrontOf& why);
 
 // Body of a "/fatal" notification thread: the dialog, then the release of g_fatalGate,
 // whether the dialog was shown or raised an error (which is logged, not passed on).

@@ -79,6 +79,19 @@ bool isInTheListedFolder(HANDLE handle, const std::wstring& path)
 
 } // namespace
 
+std::wstring identityOfFileAt(const std::wstring& path)
+{
+    const Corvane::Orlin::UniqueFile file(
+        CreateFileW(extendedPathOf(path).c_str(), FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!file || !GetFileInformationByHandle(file.get(), &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return std::wstring();
+    }
+    return identityOf(info);
+}
+
 OffendingEntry::OffendingEntry(const std::wstring& path) : _path(path)
 {
     _handle.reset(countermeasurePorts().createFile(extendedPathOf(path).c_str(), kAccess, kShare, nullptr,

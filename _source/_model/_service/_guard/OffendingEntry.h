@@ -69,6 +69,11 @@ private:
     std::wstring _identity;
 };
 
+// The identity, as identity() gives it, of the file that Windows would start at `path`
+// (links followed), opened for its attributes only and with full sharing; "" when nothing
+// can be opened there or it is a folder. Nothing is kept open.
+std::wstring identityOfFileAt(const std::wstring& path);
+
 // CreateFileW for an existing entry (OPEN_EXISTING; FILE_FLAG_BACKUP_SEMANTICS and
 // FILE_FLAG_OPEN_REPARSE_POINT as given), made through NtCreateFile with the create option
 // that completes the open at once when the file is oplocked (FILE_COMPLETE_IF_OPLOCKED);

@@ -5,6 +5,7 @@
 #include "_model/_service/Paths.h"
 #include "_model/_service/_report/FolderAccess.h"
 #include "_model/_service/_report/RegistrationCheck.h"
+#include "_win32/NativeFileSystem.h"
 #include "_win32/ReportAppEvent.h"
 
 #include <exception>
@@ -13,27 +14,7 @@ namespace tamselsvc { namespace model { namespace service {
 
 namespace {
 
-// File-system redirection off for the calling thread while it lives (64-bit Windows; on
-// 32-bit Windows the call fails and there is nothing to turn off), restored at its end, so
-// that a path under System32 is looked at in System32 as the 64-bit system starts it.
-class NativeFileSystem {
-public:
-    NativeFileSystem() : _off(Wow64DisableWow64FsRedirection(&_previous) != FALSE) {}
-    ~NativeFileSystem()
-    {
-        if (_off) {
-            const DWORD error = GetLastError(); // the look-up's, for its caller
-            Wow64RevertWow64FsRedirection(_previous);
-            SetLastError(error);
-        }
-    }
-    NativeFileSystem(const NativeFileSystem&) = delete;
-    NativeFileSystem& operator=(const NativeFileSystem&) = delete;
-
-private:
-    PVOID _previous = nullptr;
-    bool _off;
-};
+using Corvane::Orlin::NativeFileSystem;
 
 DWORD WINAPI nativeFileAttributes(LPCWSTR path)
 {
@@ -107,11 +88,69 @@ std::wstring pathLine(const std::wstring& path, const PathFacts& facts)
     return quoted(path) + (facts.usersCanCreate ? messageString(IDS_REPORT_USERS_CAN_CREATE) : std::wstring());
 }
 
+// The guard's set of one scan (GuardedPaths.h).
+class GuardedSetBuilder {
+public:
+    explicit GuardedSetBuilder(GuardedSet* set) : _set(set) {}
+
+    void add(const Registration& registration, const ProgramSearch& search, RegistrationCheck& check)
+    {
+        if (!_set) {
+            return;
+        }
+        if (search.programFound) {
+            _set->programs.push_back(search.program);
+        }
+        if (!isUnquotedWithSpaces(search)) {
+            return;
+        }
+        const std::wstring name = clippedLine(registration);
+        if (!search.programFound) {
+            notGuarded(NotGuardedWhy::NoProgram, search.triedBefore.empty() ? L"" : search.triedBefore[0], name);
+            return;
+        }
+        for (const std::wstring& path : search.triedBefore) {
+            if (!check.onLocalFixedDrive(path)) {
+                notGuarded(NotGuardedWhy::NotLocal, path, name);
+            } else if (_set->paths.size() >= kMaxGuardedPaths) {
+                notGuarded(NotGuardedWhy::TooMany, path, name);
+            } else {
+                _set->paths.push_back({path, name, search.program});
+            }
+        }
+        if (search.triedNotListed) {
+            notGuarded(NotGuardedWhy::NotListed, L"", name);
+        }
+    }
+
+private:
+    static std::wstring clippedLine(const Registration& registration)
+    {
+        size_t rest = 0;
+        return clipped(L"\"" + registration.name + L"\" (" + placeOf(registration) + L")",
+                       kMaxGuardedRegistrationChars, rest);
+    }
+
+    // Each reason is kept once, with its first path: the guard says once what it leaves.
+    void notGuarded(NotGuardedWhy why, const std::wstring& path, const std::wstring& name)
+    {
+        for (const NotGuarded& known : _set->notGuarded) {
+            if (known.why == why) {
+                return;
+            }
+        }
+        _set->notGuarded.push_back({why, path, name});
+    }
+
+    GuardedSet* _set;
+};
+
 class ScanVisitor : public RegistrationVisitor {
 public:
     ScanVisitor(const ReportScanPorts& ports, const std::function<bool()>& stopRequested,
-                const std::unordered_set<std::wstring>& reportedBefore)
-        : _ports(ports), _check(ports), _stopRequested(stopRequested), _reportedBefore(reportedBefore)
+                const std::unordered_set<std::wstring>& reportedBefore, bool withRecords, GuardedSet* guarded)
+        : _ports(ports), _check(ports), _stopRequested(stopRequested), _reportedBefore(reportedBefore),
+          _withRecords(withRecords), _guarded(guarded)
     {
     }
 
@@ -130,6 +169,7 @@ public:
         bool isNew = false;
         try {
             ProgramSearch search = _check.search(registration);
+            _guarded.add(registration, search, _check);
             if (!isUnquotedWithSpaces(search)) {
                 return true;
             }
@@ -139,12 +179,13 @@ public:
                 return true;
             }
             ++counts.found;
-            if (!reportedBefore) {
+            if (!reportedBefore && _withRecords) {
                 report(_check.finding(registration, std::move(search)));
                 ++counts.reported;
             }
         } catch (const std::exception&) {
-            if ((found.insert(std::move(key)).second || isNew) && !reportedBefore) {
+            checkFailed = true;
+            if ((found.insert(std::move(key)).second || isNew) && !reportedBefore && _withRecords) {
                 _ports.report(messageString(IDS_REPORT_CANNOT_CHECK) + registrationLine(registration),
                               EVENTLOG_WARNING_TYPE, 0);
             }
@@ -155,6 +196,7 @@ public:
     ReportScan::Counts counts;
     std::unordered_set<std::wstring> found;
     bool stopped = false;
+    bool checkFailed = false;
 
 private:
     void report(const Finding& finding)
@@ -194,13 +236,18 @@ private:
     RegistrationCheck _check;
     const std::function<bool()>& _stopRequested;
     const std::unordered_set<std::wstring>& _reportedBefore;
+    bool _withRecords;
+    GuardedSetBuilder _guarded;
 };
 } // namespace
 
-bool ReportScan::scan(const std::function<bool()>& stopRequested, bool withSummary)
+bool ReportScan::scan(const std::function<bool()>& stopRequested, bool withSummary, GuardedSet* guarded)
 {
     const ReportScanPorts& ports = reportScanPorts();
-    ScanVisitor visitor(ports, stopRequested, _reported);
+    if (guarded) {
+        *guarded = GuardedSet();
+    }
+    ScanVisitor visitor(ports, stopRequested, _reported, _withRecords, guarded);
     DWORD error = ERROR_SUCCESS;
     try {
         error = ports.enumerateRegistrations(visitor);
@@ -218,15 +265,18 @@ bool ReportScan::scan(const std::function<bool()>& stopRequested, bool withSumma
         }
         if (!_failing) {
             _failing = true; // said once, until a scan succeeds
-            ports.report(messageString(IDS_REPORT_SCAN_FAILED) + messageString(IDS_MESSAGE_ERROR_CODE) +
-                             std::to_wstring(error),
-                         EVENTLOG_WARNING_TYPE, 0);
+            if (_withRecords) {
+                ports.report(messageString(IDS_REPORT_SCAN_FAILED) + messageString(IDS_MESSAGE_ERROR_CODE) +
+                                 std::to_wstring(error),
+                             EVENTLOG_WARNING_TYPE, 0);
+            }
         }
         return false;
     }
     _failing = false;
+    _unsettled = visitor.checkFailed;
     _reported = std::move(visitor.found);
-    if (withSummary) {
+    if (withSummary && _withRecords) {
         ports.report(messageString(IDS_REPORT_SUMMARY) + messageString(IDS_REPORT_CHECKED) +
                          std::to_wstring(_counts.checked) + L"\r\n" + messageString(IDS_REPORT_FOUND) +
                          std::to_wstring(_counts.found),

@@ -27,7 +27,13 @@
 // with spaces. A scan whose listing fails is no empty scan: it writes no summary, keeps the
 // set already reported, and gives one warning record with the error code (once, until a
 // scan succeeds again); the caller tries again.
+// A reporter made without records (the guard's switch alone) writes none of these: its
+// scans only fill the guard's set.
+// The guard's set (GuardedPaths.h): each path tried before the real program of each
+// unquoted registration, when it lies on a fixed local drive, is a guarded path; the rest
+// is named with its reason. Bounded by kMaxGuardedPaths.
 
+#include "_model/_service/GuardedPaths.h"
 #include "_model/_service/_report/RegistrationScan.h"
 #include "_win32/Ports.h"
 
@@ -57,6 +63,7 @@ constexpr std::size_t kMaxRecordChars = 31000;
 
 class ReportScan {
 public:
+    explicit ReportScan(bool withRecords = true) : _withRecords(withRecords) {}
 
     struct Counts {
         unsigned checked = 0;  // registrations visited
@@ -70,7 +77,14 @@ public:
     // listing failed (see above; failed() tells). Whatever was reported stays remembered.
     // After a whole scan, registrations found unquoted before and not found now (fixed or
     // removed) are forgotten, so that one made again is reported again.
-    bool scan(const std::function<bool()>& stopRequested, bool withSummary);
+    // With `guarded`, a scan that returns true has filled it with the guard's set (a scan
+    // in which a registration's check failed also returns true but leaves `guarded`
+    // unsettled(): not a set to act on).
+    bool scan(const std::function<bool()>& stopRequested, bool withSummary, GuardedSet* guarded = nullptr);
+
+    // The last scan could not check every registration (its check raised): its set of
+    // guarded paths is not complete.
+    bool unsettled() const { return _unsettled; }
 
     // The last scan's listing failed: try again later.
     bool failed() const { return _failing; }
@@ -82,6 +96,8 @@ private:
     std::unordered_set<std::wstring> _reported; // place, name and stored text of each finding
     Counts _counts;
     bool _failing = false; // the last scan's listing failed (and said so once)
+    bool _unsettled = false;
+    bool _withRecords;
 };
 
 }}} // namespace tamselsvc::model::service

@@ -21,9 +21,13 @@ bool anySet(const std::vector<HANDLE>& events, DWORD timeoutMs)
 
 } // namespace
 
-ReportThread::ReportThread(HANDLE stopEvent, const Corvane::Orlin::OutputSettings& settings)
+ReportThread::ReportThread(HANDLE stopEvent, const Corvane::Orlin::OutputSettings& settings, GuardFeed* feed)
 {
-    if (!settings.shouldReportUnquotedPaths()) {
+    const bool withRecords = settings.shouldReportUnquotedPaths();
+    if (!settings.shouldGuardUnquotedPaths()) {
+        feed = nullptr;
+    }
+    if (!withRecords && !feed) {
         return;
     }
     _quit.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -32,7 +36,7 @@ ReportThread::ReportThread(HANDLE stopEvent, const Corvane::Orlin::OutputSetting
         return;
     }
     try {
-        _thread = std::thread([this, stopEvent] { run(stopEvent); });
+        _thread = std::thread([this, stopEvent, withRecords, feed] { run(stopEvent, withRecords, feed); });
     } catch (const std::exception& e) {
         LogDebugA("Unquoted path report not started: %s", e.what());
     }
@@ -46,7 +50,7 @@ ReportThread::~ReportThread()
     }
 }
 
-void ReportThread::run(HANDLE stopEvent)
+void ReportThread::run(HANDLE stopEvent, bool withRecords, GuardFeed* feed)
 {
     // An error must not leave the thread (it would end the process): the report ends and
     // the service goes on.
@@ -57,12 +61,17 @@ void ReportThread::run(HANDLE stopEvent)
         }
         const std::function<bool()> stopRequested = [&stops] { return anySet(stops, 0); };
         RegistrationWatch watch;
-        ReportScan reporter;
+        ReportScan reporter(withRecords);
+        GuardedSet guarded;
         // The summary belongs to the first scan that reads the registrations through; a
         // failed scan is tried again after kRetryMs, or at the next change.
         for (bool summaryDue = true;;) {
             watch.arm(); // before the scan: a change made during it is not missed
-            const bool whole = reporter.scan(stopRequested, summaryDue);
+            const bool whole = reporter.scan(stopRequested, summaryDue, feed ? &guarded : nullptr);
+            // Only a whole scan that checked every registration settles the guarded paths.
+            if (feed && whole && !reporter.unsettled()) {
+                feed->publish(std::move(guarded));
+            }
             if (!whole && !reporter.failed()) {
                 return; // stopped
             }
@@ -80,6 +89,9 @@ void ReportThread::run(HANDLE stopEvent)
                 LogDebugA("Unquoted path report: the wait failed (%lu); no further changes are reported",
                           GetLastError());
                 return;
+            }
+            if (feed && outcome == RegistrationWatch::Outcome::Changed) {
+                feed->unsettle();
             }
             if (outcome == RegistrationWatch::Outcome::Stopped || anySet(stops, kSettleMs)) {
                 return;

@@ -14,6 +14,11 @@
 // registration's work (local file and access-list look-ups) of either being set. A scan
 // that fails (ReportScan.h) is tried again after kRetryMs or at the next change, and the
 // summary waits for the first scan that succeeds.
+//
+// The guard of registrations (ShouldGuardUnquotedPaths) is fed from the same scans: the
+// thread runs when either switch is on, writes the report's records only with the report's,
+// hands each whole scan's set of guarded paths to the feed (GuardedPaths.h), and tells the
+// feed of each registry change as soon as it is seen, before its settle pause.
 
 #include "_model/_service/_report/ReportScan.h"
 #include "_win32/OutputSettings.h"
@@ -27,11 +32,11 @@ namespace tamselsvc { namespace model { namespace service {
 
 class ReportThread {
 public:
-    // Starts the thread when `settings` has "ShouldReportUnquotedPaths" on; nothing
-    // otherwise. `stopEvent` (the host's, manual-reset; may be null) must outlive this
-    // object. A thread that cannot be started is logged and the service goes on without
-    // the report.
-    ReportThread(HANDLE stopEvent, const Corvane::Orlin::OutputSettings& settings);
+    // Starts the thread when `settings` has "ShouldReportUnquotedPaths" on, or when `feed`
+    // is given and "ShouldGuardUnquotedPaths" is on; nothing otherwise. `stopEvent` (the
+    // host's, manual-reset; may be null) and `feed` must outlive this object. A thread that
+    // cannot be started is logged and the service goes on without the report and the feed.
+    ReportThread(HANDLE stopEvent, const Corvane::Orlin::OutputSettings& settings, GuardFeed* feed = nullptr);
     // Sets the quit event and joins the thread.
     ~ReportThread();
     ReportThread(const ReportThread&) = delete;
@@ -46,7 +51,7 @@ public:
     static constexpr DWORD kRetryMs = 30000;
 
 private:
-    void run(HANDLE stopEvent);
+    void run(HANDLE stopEvent, bool withRecords, GuardFeed* feed);
 
     Corvane::Orlin::UniqueHandle _quit;
     std::thread _thread;
