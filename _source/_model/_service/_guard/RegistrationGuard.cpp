@@ -158,6 +158,7 @@ void RegistrationGuard::publish(GuardedSet set)
     {
         std::lock_guard<Corvane::Orlin::SrwLock> hold(_lock);
         _next = std::move(set);
+        _nextWaiting = true;
         _settled = true;
     }
     SetEvent(_wake.get());
@@ -175,7 +176,16 @@ void RegistrationGuard::unsettle()
 bool RegistrationGuard::settled()
 {
     std::lock_guard<Corvane::Orlin::SrwLock> hold(_lock);
-    return _settled || GetTickCount64() - _unsettledSince >= kMaxUnsettledMs;
+    return !_nextWaiting && (_settled || GetTickCount64() - _unsettledSince >= kMaxUnsettledMs);
+}
+
+GuardedSet RegistrationGuard::takeNext()
+{
+    std::lock_guard<Corvane::Orlin::SrwLock> hold(_lock);
+    _nextWaiting = false;
+    GuardedSet set = std::move(_next);
+    _next = GuardedSet();
+    return set;
 }
 
 void RegistrationGuard::run(HANDLE stopEvent)
@@ -247,13 +257,7 @@ void RegistrationGuard::run(HANDLE stopEvent)
                 return;
             }
             if (woke != WAIT_TIMEOUT && index == stops.size()) {
-                GuardedSet set;
-                {
-                    std::lock_guard<Corvane::Orlin::SrwLock> hold(_lock);
-                    set = std::move(_next);
-                    _next = GuardedSet();
-                }
-                work.take(std::move(set));
+                work.take(takeNext());
             } else if (woke != WAIT_TIMEOUT) {
                 // A change in a watched folder: armed again, then the pause that lets a
                 // burst of changes end.

@@ -65,13 +65,16 @@ public:
 private:
     struct Work;
     void run(HANDLE stopEvent);
-    // True when the last set may be acted on now (see above).
+    // True when the set the thread holds may be acted on now (see above): the last one
+    // handed over, and no change seen since, or none settled for kMaxUnsettledMs.
     bool settled();
+    GuardedSet takeNext();
 
     Corvane::Orlin::UniqueHandle _quit;
     Corvane::Orlin::UniqueHandle _wake;
     Corvane::Orlin::SrwLock _lock; // guards what follows
     GuardedSet _next;
+    bool _nextWaiting = false; // handed over, not yet taken by the thread
     bool _settled = true;
     ULONGLONG _unsettledSince = 0;
     std::thread _thread;
