@@ -4,12 +4,15 @@
 //   real access list;
 // - the records of a scan, word for word, on a machine played through the seam;
 // - the reporting thread on the prefix's real registry: what is there at its start, a
-//   value added while it runs (seen within seconds, once), the command it gives, a stop.
+//   value added while it runs (seen within seconds, once), the command it gives, a stop;
+// - the guard of registrations it feeds: files in front moved, real programs never.
 #include "ConfigKey.h"
 #include "CountermeasureTesting.h"
 #include "HostShell.h"
+#include "ProcessCounts.h"
 #include "RegistrationsTesting.h"
 #include "TestPaths.h"
+#include "ServiceInstall.h"
 #include "TestProcess.h"
 #include "Wait.h"
 
@@ -20,6 +23,7 @@
 #include "_model/_service/_report/RegistrationScan.h"
 #include "_model/_service/_report/ReportScan.h"
 #include "_model/_service/_report/ReportThread.h"
+#include "_model/_service/_guard/RegistrationGuard.h"
 #include "_win32/Configuration.h"
 #include "_win32/OutputSettings.h"
 #include "_win32/UniqueHandle.h"
@@ -32,6 +36,7 @@
 
 #include <map>
 #include <new>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -543,4 +548,127 @@ TEST(ReportThread, ReportsAtStartThenEachNewRegistrationOnceAndStopsAtOnce)
     EXPECT_LT(GetTickCount() - stopAt, 1000u) << "the thread ends at once on the stop event";
     EXPECT_EQ("planted", brimlock_test::readFileText(planted)) << "the report never touches a file";
     EXPECT_FALSE(brimlock_test::exists(kRoot + L"\\Unq1.exe"));
+}
+
+namespace {
+
+// The report's thread feeding the guard of registrations, with only the guard's switch on,
+// on the prefix's real registry and drive C; records caught by the sink.
+struct GuardRunning {
+    explicit GuardRunning(brimlock_test::ConfigKey& config)
+    {
+        RecordSink::install();
+        config.setDword(Corvane::Orlin::kShouldGuardUnquotedPaths, 1);
+        Corvane::Orlin::ResetConfigurationCacheForTesting();
+        settings.emplace(L"tamselsvc");
+        guard.emplace(stop.get(), *settings);
+        report.emplace(stop.get(), *settings, guard->feed());
+    }
+    ~GuardRunning()
+    {
+        report.reset();
+        guard.reset();
+        RecordSink::uninstall();
+        Corvane::Orlin::ResetConfigurationCacheForTesting();
+    }
+    Corvane::Orlin::UniqueHandle stop{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    std::optional<Corvane::Orlin::OutputSettings> settings;
+    std::optional<svc::RegistrationGuard> guard;
+    std::optional<svc::ReportThread> report;
+};
+
+bool movedTo(const std::wstring& from, const std::wstring& to)
+{
+    return brimlock_test::waitUntil([&] { return !brimlock_test::exists(from) && brimlock_test::exists(to); }, 8s);
+}
+
+} // namespace
+
+// A file in front of an unquoted service or Run value is moved about a second after it
+// appears, and the registration then starts its real program; a name Windows never starts
+// there, and the real program, are left alone, also when a registration is changed to name
+// the path or its program is gone; a registration removed is no longer guarded.
+TEST(RegistrationGuard, MovesWhatStandsInFrontOfEachRegistrationAndNeverItsProgram)
+{
+    svc::loadMessageStrings(GetModuleHandleW(nullptr));
+    brimlock_test::ConfigKey config;
+    TestFolder folder;
+    const std::wstring probe = brimlock_test::builtProgram(L"registrations_probe.exe");
+    const std::wstring svcProgram = kRoot + L"\\Svc Dir\\probe.exe", runProgram = kRoot + L"\\Run Dir\\probe.exe";
+    ASSERT_TRUE(plant(probe, svcProgram) && plant(probe, runProgram));
+    struct Service {
+        Service() { brimlock_test::runSc(L"delete brimlock-guard-svc"); }
+        ~Service() { brimlock_test::runSc(L"delete brimlock-guard-svc"); }
+    } service;
+    ASSERT_EQ(0u, brimlock_test::runSc(L"create brimlock-guard-svc binPath= \"" + svcProgram +
+                                       L" -k x\" type= own start= demand"));
+    const RunValue run(L"brimlock-guard-run");
+    ASSERT_EQ(ERROR_SUCCESS, run.set(runProgram + L" /x"));
+    GuardRunning running(config);
+    ASSERT_TRUE(running.guard->running() && running.report->running());
+
+    ASSERT_TRUE(plant(probe, kRoot + L"\\Svc.exe") && plant(probe, kRoot + L"\\Svc.cfg"));
+    ASSERT_TRUE(movedTo(kRoot + L"\\Svc.exe", kRoot + L"\\Svc1.exe"));
+    EXPECT_EQ(svcProgram, startedBy(svcProgram + L" -k x")) << "the service starts its real program";
+    ASSERT_TRUE(plant(probe, kRoot + L"\\Run.exe"));
+    ASSERT_TRUE(movedTo(kRoot + L"\\Run.exe", kRoot + L"\\Run1.exe"));
+    const std::vector<Record> moves = recordsContaining(RecordSink::take(), kRoot);
+    ASSERT_EQ(2u, moves.size());
+    EXPECT_NE(std::wstring::npos, moves[0].text.find(L"\"" + kRoot + L"\\Svc.exe\" -> \"" + kRoot + L"\\Svc1.exe\""));
+    EXPECT_NE(std::wstring::npos, moves[0].text.find(L"\"brimlock-guard-svc\" (HKLM\\SYSTEM\\CurrentControlSet\\Services\\brimlock-guard-svc)"));
+    EXPECT_NE(std::wstring::npos, moves[1].text.find(L"\"brimlock-guard-run\" (HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run)"));
+    EXPECT_NE(moves[0].text.substr(0, 20), svc::messageString(IDS_MESSAGE_RENAMED).substr(0, 20)) << "its own head";
+    EXPECT_TRUE(brimlock_test::exists(kRoot + L"\\Svc.cfg")) << "Windows never starts Svc.cfg for this line";
+
+    // Changed to name the path: the path is its real program now.
+    ASSERT_EQ(ERROR_SUCCESS, run.set(kRoot + L"\\Run.exe"));
+    Sleep(200);
+    ASSERT_TRUE(plant(probe, kRoot + L"\\Run.exe"));
+    // The service's real program gone, no registry change: what is planted in front is the
+    // longest prefix now, which only the look on the handle tells.
+    Sleep(3000);
+    ASSERT_TRUE(DeleteFileW(svcProgram.c_str()));
+    ASSERT_TRUE(plant(probe, kRoot + L"\\Svc.exe"));
+    Sleep(4000);
+    EXPECT_TRUE(brimlock_test::exists(kRoot + L"\\Run.exe") && brimlock_test::exists(kRoot + L"\\Svc.exe"));
+    EXPECT_TRUE(brimlock_test::exists(runProgram));
+    for (const Record& r : recordsContaining(RecordSink::take(), kRoot)) ADD_FAILURE() << r;
+
+    // Removed: no longer guarded, whatever is planted.
+    ASSERT_TRUE(plant(probe, svcProgram) && DeleteFileW((kRoot + L"\\Svc.exe").c_str()));
+    ASSERT_EQ(0u, brimlock_test::runSc(L"delete brimlock-guard-svc"));
+    Sleep(2000);
+    ASSERT_TRUE(plant(probe, kRoot + L"\\Svc.exe"));
+    Sleep(4000);
+    EXPECT_TRUE(brimlock_test::exists(kRoot + L"\\Svc.exe"));
+    EXPECT_TRUE(recordsContaining(RecordSink::take(), kRoot).empty());
+}
+
+// Two hundred guarded folders: one thread for all of them beside the report's, one record
+// that says not all are watched, and a file in a folder past the bound moved by the pass.
+TEST(RegistrationGuard, ManyFoldersTakeOneThreadAndTheOnesPastTheBoundAreStillChecked)
+{
+    svc::loadMessageStrings(GetModuleHandleW(nullptr));
+    brimlock_test::ConfigKey config;
+    TestFolder folder;
+    PlayedMachine::registrations.clear();
+    for (int i = 0; i < 200; ++i) {
+        const std::wstring line = kRoot + L"\\D" + std::to_wstring(i) + L"\\A B\\p.exe";
+        ASSERT_TRUE(plant(brimlock_test::builtProgram(L"registrations_probe.exe"), line));
+        PlayedMachine::registrations.push_back(registration(svc::RegistrationKind::Service, L"s" + std::to_wstring(i),
+                                                            L"HKLM\\x", svc::RegistryView::Single, line, line));
+    }
+    svc::ReportScanPorts played = svc::reportScanPorts.real();
+    played.enumerateRegistrations = &PlayedMachine::enumerate;
+    Corvane::Orlin::Ports<svc::ReportScanPorts>::Override scope(svc::reportScanPorts, played);
+    const int threadsBefore = brimlock_test::threadCount(GetCurrentProcessId());
+    GuardRunning running(config);
+    Sleep(3000);
+    EXPECT_LE(brimlock_test::threadCount(GetCurrentProcessId()), threadsBefore + 2);
+    EXPECT_EQ(1u, RecordSink::take().size()) << "not every folder is watched: said once";
+    // Folders are watched in name order: D99 comes last.
+    ASSERT_TRUE(brimlock_test::createFile(kRoot + L"\\D99\\A.exe"));
+    EXPECT_TRUE(movedTo(kRoot + L"\\D99\\A.exe", kRoot + L"\\D99\\A1.exe"));
+    Sleep(2500);
+    EXPECT_EQ(1u, RecordSink::take().size());
 }
