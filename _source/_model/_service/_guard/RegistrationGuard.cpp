@@ -34,6 +34,16 @@ struct NameLess {
 };
 using NameSet = std::set<std::wstring, NameLess>;
 
+// The name a plain path opens: Windows drops trailing dots and blanks ("p.exe  " is p.exe),
+// so a line with blanks after its program does not put the program in front of itself.
+std::wstring openedName(std::wstring path)
+{
+    while (!path.empty() && (path.back() == L' ' || path.back() == L'.')) {
+        path.pop_back();
+    }
+    return path;
+}
+
 void report(const std::wstring& text, WORD type)
 {
     countermeasurePorts().report(text, type, 0);
@@ -66,15 +76,19 @@ struct RegistrationGuard::Work {
 
     void take(GuardedSet set)
     {
-        const NameSet programs(set.programs.begin(), set.programs.end());
+        NameSet programs;
+        for (const std::wstring& program : set.programs) {
+            programs.insert(openedName(program));
+        }
         byPath.clear();
         NameSet newFolders;
         for (GuardedPath& guarded : set.paths) {
-            if (programs.count(guarded.path)) {
+            std::wstring path = openedName(guarded.path);
+            if (programs.count(path)) {
                 continue; // some registration's real program
             }
-            newFolders.insert(parentOf(guarded.path));
-            byPath[guarded.path].push_back(std::move(guarded));
+            newFolders.insert(parentOf(path));
+            byPath[std::move(path)].push_back(std::move(guarded));
         }
         for (const NotGuarded& left : set.notGuarded) {
             sayOnce(left);
