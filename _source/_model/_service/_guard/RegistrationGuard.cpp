@@ -12,6 +12,7 @@
 #include <exception>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <system_error>
 #include <vector>
@@ -120,15 +121,17 @@ struct RegistrationGuard::Work {
     void watchFolders()
     {
         notices.clear();
-        const Corvane::Orlin::NativeFileSystem native;
-        for (const std::wstring& folder : folders) {
-            if (notices.size() == kMaxWatchedFolders) {
-                break;
-            }
-            Corvane::Orlin::UniqueChangeNotification notice(
-                FindFirstChangeNotificationW(folder.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME));
-            if (notice) {
-                notices.push_back(std::move(notice));
+        {
+            const Corvane::Orlin::NativeFileSystem native; // no record, no library in here
+            for (const std::wstring& folder : folders) {
+                if (notices.size() == kMaxWatchedFolders) {
+                    break;
+                }
+                Corvane::Orlin::UniqueChangeNotification notice(
+                    FindFirstChangeNotificationW(folder.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME));
+                if (notice) {
+                    notices.push_back(std::move(notice));
+                }
             }
         }
         if (folders.size() > kMaxWatchedFolders && !saidNotAllWatched) {
@@ -231,14 +234,27 @@ void RegistrationGuard::run(HANDLE stopEvent)
             }
             return true;
         };
+        // A 32-bit service on 64-bit Windows sees SysWOW64 at System32: paths there are looked
+        // at and moved with file-system redirection off. Only there, since a library loaded
+        // meanwhile (by a record, say) would be looked for in the native folder.
+        wchar_t systemFolder[MAX_PATH];
+        const UINT systemLength = GetSystemDirectoryW(systemFolder, MAX_PATH);
+        const auto inSystemFolder = [&](const std::wstring& path) {
+            return systemLength > 0 && systemLength < MAX_PATH && path.size() > systemLength &&
+                   path[systemLength] == L'\\' &&
+                   sameName(path.substr(0, systemLength), std::wstring(systemFolder, systemLength));
+        };
         const auto pass = [&] {
             if (!settled()) {
                 return;
             }
-            const Corvane::Orlin::NativeFileSystem native;
             for (const auto& guarded : work.byPath) {
                 if (stopRequested(0)) {
                     return;
+                }
+                std::optional<Corvane::Orlin::NativeFileSystem> native;
+                if (inSystemFolder(guarded.first)) {
+                    native.emplace();
                 }
                 const DWORD attributes = GetFileAttributesW(extendedPathOf(guarded.first).c_str());
                 if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {

@@ -15,7 +15,9 @@
 // the first kMaxWatchedFolders folders of the guarded paths, and every kPassMs checks every
 // guarded path (one attribute look-up each), so that folders beyond the bound, and folders
 // that cannot be watched, are checked at least every two seconds; one record says so, once.
-// After a change in a watched folder, a pause of kSettleMs, then a pass.
+// After a change in a watched folder, a pause of kSettleMs, then a pass. A path under the
+// system folder is looked at and moved with file-system redirection off (as the 64-bit
+// system starts it); every other one as it is.
 //
 // Live: a set handed over replaces the one before at once (the thread is woken). Between a
 // registry change and the next whole scan (unsettle, publish) nothing is acted on, so a path
