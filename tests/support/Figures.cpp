@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace brimlock_test {
 
@@ -22,6 +23,11 @@ double nowMs()
     QueryPerformanceCounter(&counter);
     QueryPerformanceFrequency(&frequency);
     return double(counter.QuadPart) * 1000.0 / double(frequency.QuadPart);
+}
+
+void printMedianLine(const char* what, const std::vector<double>& runs)
+{
+    printf("  %-62s median %7.2f ms, 95th percentile %7.2f ms\n", what, percentile(runs, 0.5), percentile(runs, 0.95));
 }
 
 } // namespace brimlock_test

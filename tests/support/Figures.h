@@ -9,5 +9,7 @@ namespace brimlock_test {
 double percentile(std::vector<double> values, double p);
 // A monotonic clock in milliseconds (QueryPerformanceCounter).
 double nowMs();
+// One line of figures: "  <what>  median ... ms, 95th percentile ... ms".
+void printMedianLine(const char* what, const std::vector<double>& runs);
 
 } // namespace brimlock_test

@@ -5,7 +5,8 @@
 //  1. the time to set up the guard's set (the report's scan filling it, no records) beside
 //     the report's scan alone (with its records, dropped), medians of several runs in turn;
 //  2. with the guard and the report's thread running (guard switch on): plant -> rename of
-//     a file at a guarded third-party path (F0\A.exe), several times;
+//     a file at a guarded third-party path, in watched folders and in folders past the
+//     watched ones;
 //  3. 100 more unquoted services (200 guarded folders): the process's threads and private
 //     bytes before the guard starts and once it has its set, then its CPU time over an idle
 //     20 seconds.
@@ -36,6 +37,7 @@
 using namespace tamselsvc::model::service;
 using brimlock_test::nowMs;
 using brimlock_test::percentile;
+using brimlock_test::printMedianLine;
 using Corvane::Orlin::UniqueServiceHandle;
 
 namespace {
@@ -119,11 +121,6 @@ double plantToRename(const std::wstring& path)
     return nowMs() - start;
 }
 
-void line(const char* what, const std::vector<double>& runs)
-{
-    printf("  %-62s median %7.2f ms, 95th percentile %7.2f ms\n", what, percentile(runs, 0.5), percentile(runs, 0.95));
-}
-
 } // namespace
 
 int wmain()
@@ -163,8 +160,8 @@ int wmain()
     }
     printf("%d services, %zu paths guarded (every fifth unquoted), %d runs each, taken in turn:\n", kServices,
            set.paths.size(), kRuns);
-    line("the report's scan alone (records built and dropped)", reportAlone);
-    line("the guard's set (the same scan, no records)", guardSet);
+    printMedianLine("the report's scan alone (records built and dropped)", reportAlone);
+    printMedianLine("the guard's set (the same scan, no records)", guardSet);
 
     // 2. and 3.
     const DWORD on = 1;
@@ -183,11 +180,20 @@ int wmain()
         const double first = plantToRename(kRoot + L"\\F0\\A.exe");
         printf("guard and report's thread started; the first planted file moved %.0f ms after the start\n",
                first < 0 ? -1 : nowMs() - started);
-        std::vector<double> renames;
+        // Each plant after the guard has been idle for a while (its own renames are changes
+        // that a pass follows a second later, which would catch a plant made meanwhile).
+        std::vector<double> renames, pastBound;
         for (int run = 0; run < kRuns; ++run) {
+            Sleep(2500);
             renames.push_back(plantToRename(kRoot + L"\\F" + std::to_wstring(5 * (run + 1)) + L"\\A.exe"));
         }
-        line("plant -> rename of a file at a guarded third-party path", renames);
+        // Folders are watched in name order: F95, F90, ... come last, past the bound.
+        for (int run = 0; run < 5; ++run) {
+            Sleep(2500);
+            pastBound.push_back(plantToRename(kRoot + L"\\F" + std::to_wstring(95 - 5 * run) + L"\\A.exe"));
+        }
+        printMedianLine("plant -> rename at a guarded third-party path (watched folder)", renames);
+        printMedianLine("plant -> rename in a folder past the watched ones (5 runs)", pastBound);
         Sleep(3000);
         printf("200 guarded folders: threads %d before the guard, %d with it; private bytes %.1f MB before, %.1f MB "
                "with it\n",

@@ -32,6 +32,7 @@
 using namespace tamselsvc::model::service;
 using brimlock_test::nowMs;
 using brimlock_test::percentile;
+using brimlock_test::printMedianLine;
 using Corvane::Orlin::UniqueServiceHandle;
 
 namespace {
@@ -161,11 +162,6 @@ unsigned bareEnumeration(bool readValues)
     return count;
 }
 
-void line(const char* what, const std::vector<double>& runs)
-{
-    printf("  %-62s median %7.2f ms, 95th percentile %7.2f ms\n", what, percentile(runs, 0.5), percentile(runs, 0.95));
-}
-
 } // namespace
 
 int wmain()
@@ -215,10 +211,10 @@ int wmain()
     printf("a scan checks %u registrations, finds %u unquoted with spaces, builds %u records\n", first.checked,
            first.found, firstRecords);
     printf("%d runs each, taken in turn:\n", kRuns);
-    line("bare enumeration of the services key (names only)", bare);
-    line("enumeration reading each Type and ImagePath", reading);
-    line("first scan of the report (split, files, access lists, records)", firstScans);
-    line("later scan with nothing changed (the cost of a registry change)", laterScans);
+    printMedianLine("bare enumeration of the services key (names only)", bare);
+    printMedianLine("enumeration reading each Type and ImagePath", reading);
+    printMedianLine("first scan of the report (split, files, access lists, records)", firstScans);
+    printMedianLine("later scan with nothing changed (the cost of a registry change)", laterScans);
     printf("first scan / enumeration reading the values: %.2f\n",
            percentile(firstScans, 0.5) / percentile(reading, 0.5));
 
@@ -238,7 +234,7 @@ int wmain()
     }
     printf("with ten of the %d registrations 32 KB lines (%u checked, %u unquoted with spaces):\n", kServices,
            first.checked, first.found);
-    line("first scan of the report", longScans);
+    printMedianLine("first scan of the report", longScans);
     printf("  peak private bytes of the process: %.1f MB before those scans, %.1f MB after\n", peakBefore,
            peakPrivateMb());
 
