@@ -27,6 +27,7 @@ namespace {
 constexpr wchar_t kEventlog[] = L"ShouldOutputToEventlog";
 constexpr wchar_t kDebugView[] = L"ShouldOutputToDebugView";
 constexpr wchar_t kUnquoted[] = L"ShouldReportUnquotedPaths";
+constexpr wchar_t kGuard[] = L"ShouldGuardUnquotedPaths";
 constexpr DWORD kUntouched = 0xABCD1234;
 
 bool prefixIs64Bit()
@@ -138,7 +139,7 @@ TEST_F(Configuration, ASwitchIsOnOnlyForTheDwordOne)
         {"missing key", [&](const wchar_t*) { ConfigKey::removeEverywhere(); return LSTATUS(ERROR_SUCCESS); }, false},
     };
     for (const auto& c : cases) {
-        for (const wchar_t* name : {kEventlog, kDebugView, kUnquoted}) {
+        for (const wchar_t* name : {kEventlog, kDebugView, kUnquoted, kGuard}) {
             ConfigKey::removeEverywhere();
             Corvane::Orlin::ResetConfigurationCacheForTesting();
             Corvane::Orlin::g_outputToDebugView = false;
@@ -147,6 +148,7 @@ TEST_F(Configuration, ASwitchIsOnOnlyForTheDwordOne)
             EXPECT_EQ(c.on && name == kEventlog, settings.shouldOutputToEventlog()) << c.what;
             EXPECT_EQ(c.on && name == kDebugView, settings.shouldOutputToDebugView()) << c.what;
             EXPECT_EQ(c.on && name == kUnquoted, settings.shouldReportUnquotedPaths()) << c.what;
+            EXPECT_EQ(c.on && name == kGuard, settings.shouldGuardUnquotedPaths()) << c.what;
             EXPECT_EQ(c.on && name == kDebugView, Corvane::Orlin::g_outputToDebugView.load())
                 << c.what << ": the diagnostic log follows ShouldOutputToDebugView only";
         }
@@ -163,10 +165,12 @@ TEST_F(Configuration, TheRegistryIsReadOncePerProcess)
     ASSERT_EQ(ERROR_SUCCESS, key.setDword(kEventlog, 0));
     ASSERT_EQ(ERROR_SUCCESS, key.setDword(kDebugView, 1));
     ASSERT_EQ(ERROR_SUCCESS, key.setDword(kUnquoted, 1));
+    ASSERT_EQ(ERROR_SUCCESS, key.setDword(kGuard, 1));
     OutputSettings second(L"tamselsvc");
     EXPECT_TRUE(second.shouldOutputToEventlog()) << "the second takes the cached switches";
     EXPECT_FALSE(second.shouldOutputToDebugView());
     EXPECT_FALSE(second.shouldReportUnquotedPaths());
+    EXPECT_FALSE(second.shouldGuardUnquotedPaths());
     EXPECT_FALSE(Corvane::Orlin::g_outputToDebugView.load());
     // Each registers a source of its own; Wine's stub hands out one constant handle, so
     // the two registrations are counted on Wine's debug channel (eventlog_channel.sh).
@@ -179,6 +183,7 @@ TEST_F(Configuration, TheRegistryIsReadOncePerProcess)
     EXPECT_FALSE(third.shouldOutputToEventlog());
     EXPECT_TRUE(third.shouldOutputToDebugView());
     EXPECT_TRUE(third.shouldReportUnquotedPaths());
+    EXPECT_TRUE(third.shouldGuardUnquotedPaths());
     EXPECT_TRUE(Corvane::Orlin::g_outputToDebugView.load());
 }
 

@@ -404,6 +404,7 @@ TEST_F(Deployment, MsiInstallUpgradeRefusedDowngradeRepairVerifyAndUninstall)
         << verified.output;
     EXPECT_TRUE(hasLine(lines, "ok: ShouldOutputToEventlog is off (not set)")) << verified.output;
     EXPECT_TRUE(hasLine(lines, "ok: ShouldReportUnquotedPaths is off (not set)")) << verified.output;
+    EXPECT_TRUE(hasLine(lines, "ok: ShouldGuardUnquotedPaths is off (not set)")) << verified.output;
     // The first free number: C:\Program1 of the renames above is taken.
     EXPECT_EQ(1u, countStartingWith(lines, "ok: the service renamed C:\\Program.brimlock-verify to "
                                            "C:\\Program2.brimlock-verify within "))
@@ -522,12 +523,23 @@ TEST_F(Deployment, GroupPolicyTemplateTurnsEachSwitchOnAndOff)
     const Observation unquotedPathReport = [&](DWORD) {
         return log.waitFor("trace:eventlog:ReportEventW L\"Program registrations were checked", 3000);
     };
+    // The guard's record that an unquoted Run value whose program is nowhere is not guarded.
+    const wchar_t* runKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+    ASSERT_EQ(ERROR_SUCCESS, setMachineString(runKey, L"brimlock-policy", L"C:\\brimlock-policy\\No Such\\x.exe"));
+    struct RunValueGone {
+        const wchar_t* key;
+        ~RunValueGone() { deleteMachineValue(key, L"brimlock-policy"); }
+    } runValueGone{runKey};
+    const Observation guardOfRegistrations = [&](DWORD) {
+        return log.waitFor("trace:eventlog:ReportEventW L\"A path in front of a registered program is not guarded.", 3000);
+    };
     const struct {
         const wchar_t* valueName;
         Observation shows;
     } switches[] = {{L"ShouldOutputToDebugView", diagnosticLines},
                     {L"ShouldOutputToEventlog", ownRecords},
-                    {L"ShouldReportUnquotedPaths", unquotedPathReport}};
+                    {L"ShouldReportUnquotedPaths", unquotedPathReport},
+                    {L"ShouldGuardUnquotedPaths", guardOfRegistrations}};
 
     ASSERT_EQ(std::size(switches), policies.size()) << "each policy needs its observation here";
     for (const auto& policy : policies) {
