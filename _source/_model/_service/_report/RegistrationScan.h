@@ -46,6 +46,12 @@ class RegistrationVisitor {
 public:
     // One registration; false ends the enumeration.
     virtual bool visit(const Registration& registration) = 0;
+    // A service key or a value that exists but could not be read (access denied, a type
+    // that is no text): `place` as placeOf names keys, `name` the value or service; left out.
+    virtual void passedOver(const std::wstring& place, const std::wstring& name, DWORD error)
+    {
+        (void)place, (void)name, (void)error;
+    }
 
 protected:
     ~RegistrationVisitor() = default;
@@ -63,7 +69,8 @@ protected:
 // placed as "HKU\<SID>\...". A REG_EXPAND_SZ text is expanded with this process's
 // environment, as the service control manager and the shell expand it (on 64-bit Windows
 // with the native program folders, withNativeFolderVariables). Values that cannot be
-// read, services that cannot be opened and keys that do not exist are passed over. A text
+// read, services that cannot be opened and keys that do not exist are passed over (told to
+// the visitor's passedOver, but for a missing key or value). A text
 // ends at its first NUL. Returns 0 when everything was listed, ERROR_CANCELLED when the
 // visitor ended the enumeration, and the Win32 error when the services key, HKEY_USERS or
 // another key that exists cannot be opened or listed through: then the listing is
