@@ -1,6 +1,7 @@
 #include "_scan/QuotingFix.h"
 
 #include "_scan/UndoFile.h"
+#include "_scan/Utf8.h"
 
 #include <set>
 #include <tuple>
@@ -25,6 +26,9 @@ std::vector<FixStep> planFix(const ScanResult& result)
             step.outcome = FixOutcome::NoProgram;
         } else if (registration.expandable && finding.value.find(L'%') != std::wstring::npos) {
             step.outcome = FixOutcome::HoldsPercent;
+        } else if (!isWellFormed(step.place.name) || !isWellFormed(step.before.text) ||
+                   !isWellFormed(step.after.text)) {
+            step.outcome = FixOutcome::NotInUtf8;
         } else if (!planned.insert(value).second) {
             step.outcome = FixOutcome::SharedValue;
         }

@@ -107,6 +107,8 @@ UINT messageOf(FixOutcome outcome)
         return IDS_FIX_LEFT_NO_PROGRAM;
     case FixOutcome::HoldsPercent:
         return IDS_FIX_LEFT_PERCENT;
+    case FixOutcome::NotInUtf8:
+        return IDS_FIX_LEFT_NOT_UTF8;
     case FixOutcome::SharedValue:
         return IDS_FIX_LEFT_SHARED;
     case FixOutcome::Changed:

@@ -26,6 +26,11 @@ std::wstring wellFormed(const std::wstring& text)
 
 } // namespace
 
+bool isWellFormed(const std::wstring& text)
+{
+    return wellFormed(text) == text;
+}
+
 std::string toUtf8(const std::wstring& text)
 {
     if (text.empty()) {

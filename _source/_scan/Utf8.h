@@ -9,6 +9,9 @@ namespace brimlockscan {
 
 std::string toUtf8(const std::wstring& text);
 
+// No lone surrogate: toUtf8 and fromUtf8 give the text back exactly.
+bool isWellFormed(const std::wstring& text);
+
 // False (and `text` empty) for bytes that are not valid UTF-8.
 bool fromUtf8(const std::string& bytes, std::wstring& text);
 
