@@ -1,8 +1,7 @@
 #include "_scan/StoredValue.h"
 
+#include "_model/_service/_report/RegistrationScan.h"
 #include "_win32/UniqueHandle.h"
-
-#include <vector>
 
 namespace brimlockscan {
 
@@ -39,31 +38,10 @@ DWORD openValueKey(const ValuePlace& place, REGSAM access, Corvane::Orlin::Uniqu
 
 DWORD readOn(HKEY key, const std::wstring& name, StoredText& stored)
 {
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        DWORD type = 0;
-        DWORD size = 0;
-        if (const LSTATUS status = RegQueryValueExW(key, name.c_str(), nullptr, &type, nullptr, &size)) {
-            return static_cast<DWORD>(status);
-        }
-        std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
-        DWORD got = size;
-        const LSTATUS status =
-            RegQueryValueExW(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &got);
-        if (status == ERROR_MORE_DATA) {
-            continue;
-        }
-        if (status != ERROR_SUCCESS) {
-            return static_cast<DWORD>(status);
-        }
-        if (type != REG_SZ && type != REG_EXPAND_SZ) {
-            return ERROR_INVALID_DATATYPE;
-        }
-        stored.type = type;
-        stored.text.assign(buffer.data(), got / sizeof(wchar_t));
-        stored.text = stored.text.substr(0, stored.text.find(L'\0'));
-        return ERROR_SUCCESS;
-    }
-    return ERROR_MORE_DATA;
+    bool expandable = false;
+    const DWORD error = tamselsvc::model::service::readValueText(key, name.c_str(), stored.text, expandable);
+    stored.type = expandable ? REG_EXPAND_SZ : REG_SZ;
+    return error;
 }
 
 } // namespace

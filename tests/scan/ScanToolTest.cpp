@@ -127,7 +127,8 @@ ToolRun runToClosedPipe(const std::wstring& arguments)
     Corvane::Orlin::UniqueHandle readEnd, writeEnd;
     EXPECT_TRUE(CreatePipe(readEnd.put(), writeEnd.put(), &inherit, 0));
     readEnd.reset();
-    STARTUPINFOW startup{sizeof(startup)};
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = writeEnd.get();
     startup.hStdError = writeEnd.get();

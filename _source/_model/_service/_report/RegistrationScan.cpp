@@ -16,41 +16,6 @@ constexpr DWORD kMaxKeyName = 256;     // 255 characters and the NUL
 constexpr DWORD kMaxValueName = 16384; // 16,383 characters and the NUL
 constexpr wchar_t kHklm[] = L"HKLM\\";
 
-// A REG_SZ or REG_EXPAND_SZ value, up to its first NUL: 0, or the registry's error,
-// ERROR_INVALID_DATATYPE for any other type (the value is no command line).
-DWORD readValueText(HKEY key, const wchar_t* name, std::wstring& text, bool& expandable)
-{
-    // The value can grow between the two calls: ask again, a few times.
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        DWORD type = 0;
-        DWORD size = 0;
-        if (const LSTATUS status = RegQueryValueExW(key, name, nullptr, &type, nullptr, &size)) {
-            return static_cast<DWORD>(status);
-        }
-        if (type != REG_SZ && type != REG_EXPAND_SZ) {
-            return ERROR_INVALID_DATATYPE;
-        }
-        std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
-        DWORD got = size;
-        const LSTATUS status =
-            RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &got);
-        if (status == ERROR_MORE_DATA) {
-            continue;
-        }
-        if (status != ERROR_SUCCESS) {
-            return static_cast<DWORD>(status);
-        }
-        if (type != REG_SZ && type != REG_EXPAND_SZ) {
-            return ERROR_INVALID_DATATYPE;
-        }
-        text.assign(buffer.data(), got / sizeof(wchar_t));
-        text = text.substr(0, text.find(L'\0'));
-        expandable = type == REG_EXPAND_SZ;
-        return ERROR_SUCCESS;
-    }
-    return ERROR_MORE_DATA;
-}
-
 // readValueText; a value that exists and cannot be read is told to the visitor.
 bool readText(RegistrationVisitor& visitor, HKEY key, const Registration& registration, const wchar_t* name,
               std::wstring& text, bool& expandable)
@@ -290,6 +255,39 @@ DWORD visitUsers(RegistrationVisitor& visitor)
 }
 
 } // namespace
+
+DWORD readValueText(HKEY key, const wchar_t* name, std::wstring& text, bool& expandable)
+{
+    // The value can grow between the two calls: ask again, a few times.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        DWORD type = 0;
+        DWORD size = 0;
+        if (const LSTATUS status = RegQueryValueExW(key, name, nullptr, &type, nullptr, &size)) {
+            return static_cast<DWORD>(status);
+        }
+        if (type != REG_SZ && type != REG_EXPAND_SZ) {
+            return ERROR_INVALID_DATATYPE;
+        }
+        std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
+        DWORD got = size;
+        const LSTATUS status =
+            RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &got);
+        if (status == ERROR_MORE_DATA) {
+            continue;
+        }
+        if (status != ERROR_SUCCESS) {
+            return static_cast<DWORD>(status);
+        }
+        if (type != REG_SZ && type != REG_EXPAND_SZ) {
+            return ERROR_INVALID_DATATYPE;
+        }
+        text.assign(buffer.data(), got / sizeof(wchar_t));
+        text = text.substr(0, text.find(L'\0'));
+        expandable = type == REG_EXPAND_SZ;
+        return ERROR_SUCCESS;
+    }
+    return ERROR_MORE_DATA;
+}
 
 StartupViews startupViews()
 {

@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace tamselsvc { namespace model { namespace service {
 
 // Where the registrations live, below HKEY_LOCAL_MACHINE.
@@ -41,6 +43,11 @@ struct StartupViews {
     int count;
 };
 StartupViews startupViews();
+
+// A REG_SZ or REG_EXPAND_SZ value of `key`, up to its first NUL, as the enumeration reads
+// it: 0, the registry's error, or ERROR_INVALID_DATATYPE for any other type (no command
+// line). `text` and `expandable` are set only on success.
+DWORD readValueText(HKEY key, const wchar_t* name, std::wstring& text, bool& expandable);
 
 class RegistrationVisitor {
 public:
