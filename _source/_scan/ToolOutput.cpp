@@ -29,9 +29,9 @@ bool ToolOutput::write(const std::wstring& text)
         return writeBytes(toUtf8(text));
     }
     for (size_t done = 0; done < text.size();) {
-        const DWORD part = static_cast<DWORD>(std::min<size_t>(kChunk, text.size() - done));
+        const DWORD piece = static_cast<DWORD>(std::min<size_t>(kChunk, text.size() - done));
         DWORD written = 0;
-        if (!WriteConsoleW(_handle, text.data() + done, part, &written, nullptr) || written == 0) {
+        if (!WriteConsoleW(_handle, text.data() + done, piece, &written, nullptr) || written == 0) {
             _failed = true;
             return false;
         }
@@ -57,9 +57,9 @@ bool ToolOutput::writeBytes(const std::string& bytes)
         return false;
     }
     for (size_t done = 0; done < bytes.size();) {
-        const DWORD part = static_cast<DWORD>(std::min<size_t>(1u << 20, bytes.size() - done));
+        const DWORD piece = static_cast<DWORD>(std::min<size_t>(1u << 20, bytes.size() - done));
         DWORD written = 0;
-        if (!WriteFile(_handle, bytes.data() + done, part, &written, nullptr) || written == 0) {
+        if (!WriteFile(_handle, bytes.data() + done, piece, &written, nullptr) || written == 0) {
             _failed = true;
             return false;
         }

@@ -353,7 +353,7 @@ TEST(ScanTool, BadInputsEndWithTheirExitCodeAndChangeNoValueTheToolDidNotMean)
              ports.moveFileEx = &moveFails;
              Corvane::Orlin::Ports<brimlockscan::ScanFixPorts>::Override scope(brimlockscan::scanFixPorts, ports);
              ToolRun run = runHere({L"/fix", L"/undofile", kUndo});
-             EXPECT_FALSE(brimlock_test::exists(kUndo)) << "no undo file, not even a part of one";
+             EXPECT_FALSE(brimlock_test::exists(kUndo)) << "no undo file, not even a half-written one";
              return run;
          }, false, 2, scannedArgs.c_str()},
         {"a listing that fails", [&] {
