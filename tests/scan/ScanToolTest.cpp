@@ -19,6 +19,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <sddl.h>
+
 #include <fstream>
 #include <functional>
 #include <map>
@@ -36,6 +38,8 @@ const std::wstring kProgram = kRoot + L"\\Quarrow Link\\tool.exe";
 const std::wstring kPlanted = kRoot + L"\\Quarrow.exe";
 const std::wstring kUndo = kRoot + L"\\undo.json";
 const std::wstring kServiceKey = L"SYSTEM\\CurrentControlSet\\Services\\brimlockscan-test";
+// A service whose key nobody may read (only delete and change its access list).
+const std::wstring kDeniedKey = L"SYSTEM\\CurrentControlSet\\Services\\brimlockscan-denied";
 const std::wstring kLoneSurrogate(1, wchar_t(0xD800));
 
 std::wstring longArguments()
@@ -79,8 +83,21 @@ struct Machine {
         const std::wstring image = kProgram + L" /service";
         brimlock_test::setMachineValue(kServiceKey, L"ImagePath", REG_EXPAND_SZ, image.c_str(),
                                        DWORD((image.size() + 1) * sizeof(wchar_t)));
+        brimlock_test::setMachineDword(kDeniedKey, L"Type", SERVICE_WIN32_OWN_PROCESS);
+        Corvane::Orlin::UniqueRegKey denied;
+        Corvane::Orlin::UniqueLocalMem descriptor;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kDeniedKey.c_str(), 0, WRITE_DAC | KEY_WOW64_64KEY, denied.put()) == 0 &&
+            ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;SDWD;;;WD)", SDDL_REVISION_1,
+                                                                 reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put()),
+                                                                 nullptr)) {
+            RegSetKeySecurity(denied.get(), DACL_SECURITY_INFORMATION, descriptor.get());
+        }
     }
-    ~Machine() { RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kServiceKey.c_str(), KEY_WOW64_64KEY, 0); }
+    ~Machine()
+    {
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kServiceKey.c_str(), KEY_WOW64_64KEY, 0);
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kDeniedKey.c_str(), KEY_WOW64_64KEY, 0);
+    }
 
     // Every value made here, type and bytes as stored.
     std::vector<std::pair<DWORD, std::vector<BYTE>>> snapshot() const
@@ -228,12 +245,15 @@ TEST(ScanTool, TextJsonAndCsvListTheSameFindings)
         }
     }
     EXPECT_NE(std::string::npos, text.output.find(brimlockscan::toUtf8(kPlanted)));
-    // The value of another type is said, with ERROR_INVALID_DATATYPE.
-    bool dwordSaid = false;
+    // The value of another type is said, with ERROR_INVALID_DATATYPE; the unreadable
+    // service key, with ERROR_ACCESS_DENIED.
+    std::map<std::string, unsigned> passedOver;
     for (const json& passed : document.at("passedOver")) {
-        dwordSaid = dwordSaid || (passed.at("name") == "brimlockscan-dword" && passed.at("error") == 1804);
+        passedOver[passed.at("name").get<std::string>()] = passed.at("error").get<unsigned>();
     }
-    EXPECT_TRUE(dwordSaid);
+    EXPECT_EQ(1804u, passedOver["brimlockscan-dword"]);
+    EXPECT_EQ(5u, passedOver["brimlockscan-denied"]);
+    EXPECT_NE(std::string::npos, text.output.find("brimlockscan-denied"));
     EXPECT_NE(std::string::npos, text.output.find("brimlockscan-dword"));
 }
 
