@@ -16,6 +16,21 @@ bool isConsole(HANDLE handle)
     return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != FALSE;
 }
 
+// Calls `write(offset, count, written)` until `size` units are out: false at the first
+// write that fails or writes nothing (a closed pipe).
+template <typename Write>
+bool inPieces(size_t size, size_t maxPiece, Write write)
+{
+    for (size_t done = 0; done < size;) {
+        DWORD written = 0;
+        if (!write(done, static_cast<DWORD>(std::min(maxPiece, size - done)), written) || written == 0) {
+            return false;
+        }
+        done += written;
+    }
+    return true;
+}
+
 } // namespace
 
 ToolOutput::ToolOutput(HANDLE handle) : _handle(handle), _console(isConsole(handle)) {}
@@ -28,16 +43,10 @@ bool ToolOutput::write(const std::wstring& text)
     if (!_console) {
         return writeBytes(toUtf8(text));
     }
-    for (size_t done = 0; done < text.size();) {
-        const DWORD piece = static_cast<DWORD>(std::min<size_t>(kChunk, text.size() - done));
-        DWORD written = 0;
-        if (!WriteConsoleW(_handle, text.data() + done, piece, &written, nullptr) || written == 0) {
-            _failed = true;
-            return false;
-        }
-        done += written;
-    }
-    return true;
+    _failed = !inPieces(text.size(), kChunk, [&](size_t done, DWORD piece, DWORD& written) {
+        return WriteConsoleW(_handle, text.data() + done, piece, &written, nullptr) != FALSE;
+    });
+    return !_failed;
 }
 
 bool ToolOutput::writeUtf8(const std::string& text)
@@ -52,20 +61,11 @@ bool ToolOutput::writeUtf8(const std::string& text)
 
 bool ToolOutput::writeBytes(const std::string& bytes)
 {
-    if (_handle == nullptr || _handle == INVALID_HANDLE_VALUE) {
-        _failed = true;
-        return false;
-    }
-    for (size_t done = 0; done < bytes.size();) {
-        const DWORD piece = static_cast<DWORD>(std::min<size_t>(1u << 20, bytes.size() - done));
-        DWORD written = 0;
-        if (!WriteFile(_handle, bytes.data() + done, piece, &written, nullptr) || written == 0) {
-            _failed = true;
-            return false;
-        }
-        done += written;
-    }
-    return true;
+    _failed = _handle == nullptr || _handle == INVALID_HANDLE_VALUE ||
+              !inPieces(bytes.size(), 1u << 20, [&](size_t done, DWORD piece, DWORD& written) {
+                  return WriteFile(_handle, bytes.data() + done, piece, &written, nullptr) != FALSE;
+              });
+    return !_failed;
 }
 
 } // namespace brimlockscan
