@@ -52,6 +52,8 @@ DWORD applyFix(std::vector<FixStep>& steps, const std::wstring& undoPath)
     if (const DWORD error = writeUndoFile(undoPath, record)) {
         return error;
     }
+    UndoRecord written;
+    written.machine = record.machine;
     for (FixStep& step : steps) {
         if (step.outcome != FixOutcome::Planned) {
             continue;
@@ -60,6 +62,14 @@ DWORD applyFix(std::vector<FixStep>& steps, const std::wstring& undoPath)
         step.outcome = step.error == ERROR_SUCCESS  ? FixOutcome::Quoted
                        : step.error == kValueChanged ? FixOutcome::Changed
                                                      : FixOutcome::WriteFailed;
+        if (step.outcome == FixOutcome::Quoted) {
+            written.changes.push_back({step.place, step.before.type, step.before.text, step.after.text});
+        }
+    }
+    // The file names only what was changed; when this second write fails, the first one
+    // stays, and /undo leaves its other entries alone (their values never held `new`).
+    if (written.changes.size() != record.changes.size()) {
+        writeUndoFile(undoPath, written);
     }
     return ERROR_SUCCESS;
 }

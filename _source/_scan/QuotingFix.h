@@ -12,7 +12,9 @@
 //
 // Order: the plan is made first; the undo file with every planned change is written
 // completely before the first value is touched; then the values, one by one. A failure
-// to write the undo file changes nothing. Each value is written whole or not at all.
+// to write the undo file changes nothing. Each value is written whole or not at all. When
+// a planned value is left after all, the undo file is written again with only the values
+// changed.
 
 #include "_scan/ScanResult.h"
 #include "_scan/StoredValue.h"
