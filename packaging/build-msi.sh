@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Builds the Windows Installer package from the two built programs.
 #
-#   build-msi.sh OUTPUT_MSI VERSION BRIMLOCK_EXE BRIMLOCKDLG_EXE QUOTEIMAGEPATH_EXE [STRIP]
+#   build-msi.sh OUTPUT_MSI VERSION BRIMLOCK_EXE BRIMLOCKDLG_EXE QUOTEIMAGEPATH_EXE BRIMLOCKSCAN_EXE [STRIP]
 #
-# The three programs are packed under their own names (brimlock.exe, brimlockdlg.exe, and
-# the custom action quoteimagepath.exe, kept in the package only). STRIP, when given, is
+# The four programs are packed under their own names (brimlock.exe, brimlockdlg.exe,
+# brimlockscan.exe, and the custom action quoteimagepath.exe, kept in the package only). STRIP, when given, is
 # the cross strip program used on copies of them (the build keeps its debug information).
 # wixl makes the package from brimlock.wxs; msibuild then adds what wixl has no element
 # for:
@@ -15,14 +15,20 @@
 # - the removal of the event source's key at uninstall (a Registry row named "*");
 # - the custom action QuoteImagePath: deferred, without impersonation, after
 #   InstallServices whenever the service's component is installed (install, upgrade,
-#   repair); it fails the install when the entry's image path cannot be left quoted.
+#   repair); it fails the install when the entry's image path cannot be left quoted;
+# - the removal of brimlockscan's undo files (undo\*.json and left-over *.partial) at
+#   uninstall, so that the folder can go;
+# - the upgrade row with an inclusive maximum (attribute 512, VersionMaxInclusive, beside 1,
+#   MigrateFeatures): a rebuilt package of the same version removes the installed one
+#   instead of installing a second product beside it.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-usage="usage: build-msi.sh OUTPUT_MSI VERSION BRIMLOCK_EXE BRIMLOCKDLG_EXE QUOTEIMAGEPATH_EXE [STRIP]"
+usage="usage: build-msi.sh OUTPUT_MSI VERSION BRIMLOCK_EXE BRIMLOCKDLG_EXE QUOTEIMAGEPATH_EXE BRIMLOCKSCAN_EXE [STRIP]"
 out="${1:?$usage}"
 version="${2:?$usage}"
-declare -A programs=([brimlock.exe]="${3:?$usage}" [brimlockdlg.exe]="${4:?$usage}" [quoteimagepath.exe]="${5:?$usage}")
-strip="${6:-}"
+declare -A programs=([brimlock.exe]="${3:?$usage}" [brimlockdlg.exe]="${4:?$usage}" [quoteimagepath.exe]="${5:?$usage}"
+                     [brimlockscan.exe]="${6:?$usage}")
+strip="${7:-}"
 for tool in wixl msibuild; do
     command -v "$tool" >/dev/null || { echo "build-msi.sh: $tool not found (Debian packages wixl, msitools)" >&2; exit 1; }
 done
@@ -46,6 +52,7 @@ cp "$here/brimlock.wxs" "$stage/"
 # is the installed program's path. "$ServiceProgram = 3": the component is being installed
 # locally (also on a major upgrade and on a repair).
 eventlog_key='SYSTEM\CurrentControlSet\Services\EventLog\Application\brimlock'
+upgrade_code="$(grep -o 'UpgradeCode="[^"]*"' "$here/brimlock.wxs" | cut -d'"' -f2 | tr a-z A-Z)"
 msibuild "$stage/brimlock.msi" \
     -i "$here/service-config/MsiServiceConfig.idt" \
     -i "$here/service-config/MsiServiceConfigFailureActions.idt" \
@@ -56,6 +63,13 @@ msibuild "$stage/brimlock.msi" \
     -q "INSERT INTO \`CustomAction\` (\`Action\`, \`Type\`, \`Source\`, \`Target\`)
         VALUES ('QuoteImagePath', 3074, 'QuoteImagePath', 'tamselsvc \"[#brimlock.exe]\"')" \
     -q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Condition\`, \`Sequence\`)
-        VALUES ('QuoteImagePath', '\$ServiceProgram = 3', 5810)"
+        VALUES ('QuoteImagePath', '\$ServiceProgram = 3', 5810)" \
+    -q "INSERT INTO \`RemoveFile\` (\`FileKey\`, \`Component_\`, \`FileName\`, \`DirProperty\`, \`InstallMode\`)
+        VALUES ('RemoveUndoFiles', 'UndoFolder', '*.json', 'UndoFolder', 2)" \
+    -q "INSERT INTO \`RemoveFile\` (\`FileKey\`, \`Component_\`, \`FileName\`, \`DirProperty\`, \`InstallMode\`)
+        VALUES ('RemovePartialUndoFiles', 'UndoFolder', '*.partial', 'UndoFolder', 2)" \
+    -q "DELETE FROM \`Upgrade\` WHERE \`ActionProperty\` = 'WIX_UPGRADE_DETECTED'" \
+    -q "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMax\`, \`Attributes\`, \`ActionProperty\`)
+        VALUES ('{$upgrade_code}', '$version', 513, 'WIX_UPGRADE_DETECTED')"
 mkdir -p "$(dirname "$out")"
 mv "$stage/brimlock.msi" "$out"

@@ -9,6 +9,7 @@ brimlock_need_packages() {
         wine wine32:i386 wine64 xvfb xdotool x11-apps imagemagick
         cmake ninja-build googletest file
         fonts-noto-cjk locales msitools wixl libxml2-utils python3-yaml
+        nlohmann-json3-dev
     )
     local missing=()
     for p in "${pkgs[@]}"; do

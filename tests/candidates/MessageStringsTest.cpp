@@ -135,10 +135,12 @@ TEST(MESSAGE_SUITE, EveryTextOfThisLanguageExactly)
     }
     EXPECT_TRUE(endsWith(svc::messageString(105), L"= "));
     EXPECT_TRUE(svc::messageString(101).empty());
-    for (UINT id = 128; id <= 139; ++id) {
+    // The guard of registrations (128 to 139) and the console scan (140 to 163), in this
+    // language too; 164 is the first free id.
+    for (UINT id = 128; id <= 163; ++id) {
         EXPECT_FALSE(svc::messageString(id).empty()) << "id " << id;
     }
-    EXPECT_TRUE(svc::messageString(140).empty());
+    EXPECT_TRUE(svc::messageString(164).empty());
 }
 
 // The resource loader picks the table by language: the other table is there too, so the
@@ -146,8 +148,9 @@ TEST(MESSAGE_SUITE, EveryTextOfThisLanguageExactly)
 TEST(MESSAGE_SUITE, BothLanguagesAreInTheTable)
 {
     const HMODULE self = GetModuleHandleW(nullptr);
-    // Strings 96 to 111 share block 7, 112 to 127 block 8.
-    for (WORD block : {7, 8}) {
+    // Strings 96 to 111 share block 7, 112 to 127 block 8, the console scan's 140 to 163
+    // blocks 9 to 11.
+    for (WORD block : {7, 8, 9, 10, 11}) {
         EXPECT_NE(nullptr, FindResourceExW(self, RT_STRING, MAKEINTRESOURCEW(block),
                                            MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)));
         EXPECT_NE(nullptr,
@@ -170,5 +173,6 @@ TEST(MESSAGE_SUITE, AModuleWithoutTheTableLeavesEveryHeadEmpty)
     for (UINT id = 102; id <= 115; ++id) {
         EXPECT_TRUE(svc::messageString(id).empty()) << "id " << id;
     }
+    EXPECT_TRUE(svc::messageString(140).empty());
     FreeLibrary(module);
 }

@@ -209,6 +209,7 @@ protected:
         EXPECT_TRUE(waitUntil([] { return findProcessByImageName(L"brimlock.exe") == 0; }, 10s));
         EXPECT_FALSE(fileExists(productFolder() + L"\\brimlock.exe"));
         EXPECT_FALSE(fileExists(productFolder() + L"\\brimlockdlg.exe"));
+        EXPECT_FALSE(fileExists(productFolder() + L"\\brimlockscan.exe"));
         EXPECT_FALSE(isDirectory(productFolder()));
         EXPECT_FALSE(isDirectory(makerFolder()));
         EXPECT_FALSE(machineKeyExists(kEventSourceKey));
@@ -334,6 +335,16 @@ TEST_F(Deployment, MsiInstallUpgradeRefusedDowngradeRepairVerifyAndUninstall)
     expectInstalledVersion(version);
     expectEventSource();
     expectProtection();
+    EXPECT_TRUE(fileExists(productFolder() + L"\\brimlockscan.exe"));
+
+    // A rebuilt N (another product code) over N: it replaces N, one product stays.
+    ProcessResult rebuilt =
+        msiexec(L"/i " + quoteArgument(windowsPathOf(environmentVariable(L"BRIMLOCK_REBUILT_MSI"))), L"rebuilt.log");
+    ASSERT_TRUE(rebuilt.finished);
+    ASSERT_EQ(0u, rebuilt.exitCode);
+    EXPECT_EQ(std::vector<std::wstring>{version}, installedVersions());
+    EXPECT_EQ(1u, serviceEntriesOfTheProduct());
+    EXPECT_TRUE(fileExists(productFolder() + L"\\brimlockscan.exe"));
 
     // N+1 over the running N, silently: one product, one entry, the new programs.
     ProcessResult upgrade = msiexec(L"/i " + quoteArgument(nextPackage), L"upgrade.log");
@@ -346,6 +357,7 @@ TEST_F(Deployment, MsiInstallUpgradeRefusedDowngradeRepairVerifyAndUninstall)
     expectInstalledVersion(nextVersion);
     expectEventSource();
     expectProtection();
+    EXPECT_TRUE(fileExists(productFolder() + L"\\brimlockscan.exe"));
 
     // N over N+1: refused with the downgrade message (shown with the basic interface, which
     // Wine's installer shows and logs no other way), N+1 left running.
@@ -378,10 +390,12 @@ TEST_F(Deployment, MsiInstallUpgradeRefusedDowngradeRepairVerifyAndUninstall)
     }
     ASSERT_EQ(productFolder() + L"\\brimlock.exe", readServiceEntry(kService).binaryPath);
     ASSERT_TRUE(DeleteFileW((productFolder() + L"\\brimlockdlg.exe").c_str())) << GetLastError();
+    ASSERT_TRUE(DeleteFileW((productFolder() + L"\\brimlockscan.exe").c_str())) << GetLastError();
     ProcessResult repair = msiexec(L"/i " + quoteArgument(nextPackage) + L" REINSTALL=ALL REINSTALLMODE=a", L"repair.log");
     ASSERT_TRUE(repair.finished);
     EXPECT_EQ(0u, repair.exitCode);
     EXPECT_TRUE(fileExists(productFolder() + L"\\brimlockdlg.exe"));
+    EXPECT_TRUE(fileExists(productFolder() + L"\\brimlockscan.exe"));
     EXPECT_TRUE(waitForServiceState(kService, SERVICE_RUNNING, 15000, &entry)) << entry.status.dwCurrentState;
     expectShippedEntry(entry);
     expectInstalledVersion(nextVersion);
@@ -423,6 +437,11 @@ TEST_F(Deployment, MsiInstallUpgradeRefusedDowngradeRepairVerifyAndUninstall)
     EXPECT_EQ(1u, countStartingWith(lines, "FAILED:")) << verified.output;
     EXPECT_TRUE(hasLine(lines, "FAILED: tamselsvc is not RUNNING (state STOPPED)")) << verified.output;
     EXPECT_EQ(10u, countStartingWith(lines, "ok: ")) << verified.output;
+
+    // The installed scan runs by its full path; an undo file it left goes at uninstall.
+    EXPECT_EQ(0u, runProcess(quoteArgument(productFolder() + L"\\brimlockscan.exe") + L" /json", 60000).exitCode);
+    CreateDirectoryW((productFolder() + L"\\undo").c_str(), nullptr);
+    ASSERT_TRUE(createFile(productFolder() + L"\\undo\\brimlockscan-undo-test.json"));
 
     ProcessResult uninstall = msiexec(L"/x " + quoteArgument(nextPackage), L"uninstall.log");
     ASSERT_TRUE(uninstall.finished);

@@ -5,9 +5,13 @@
 # LocalSystem, a description), start at install, stop and removal at uninstall, the
 # pre-shutdown time-out, failure-actions flag and recovery actions for Windows Installer
 # 5.0, which Wine's installer (4.5) skips, the event source "brimlock" and its removal, the
-# custom action that quotes the image path, and the refusal of a downgrade.
+# custom action that quotes the image path, the console scan beside the service with its
+# undo folder emptied at uninstall, the refusal of a downgrade, and the replacement of an
+# installed package of the same version. With REBUILT, a second build of the same version:
+# another product code, the same upgrade code, so its inclusive upgrade row replaces the
+# first package.
 #
-#   msi_tables.sh PACKAGE VERSION
+#   msi_tables.sh PACKAGE VERSION [REBUILT]
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 source "$here/checks.sh"
@@ -31,6 +35,14 @@ expect "service program in the product folder" Component \
     "ServiceProgram${T}{9C96A649-E014-40BF-B084-F1862A9E2FC1}${T}INSTALLDIR${T}0${T}${T}brimlock.exe"
 expect "dialog program in the product folder" Component \
     "DialogProgram${T}{7192A3A2-EC3F-45AE-B1D8-CC151D13521F}${T}INSTALLDIR${T}0${T}${T}brimlockdlg.exe"
+expect "console scan in the product folder" Component \
+    "ScanProgram${T}{3F0D2A64-58C1-4D55-9A43-2F6E0C8B7D19}${T}INSTALLDIR${T}0${T}${T}brimlockscan.exe"
+expect "... in the complete feature" FeatureComponents "Complete${T}ScanProgram"
+expect "undo folder of the console scan" Directory "UndoFolder${T}INSTALLDIR${T}undo"
+expect "undo files removed at uninstall" RemoveFile "RemoveUndoFiles${T}UndoFolder${T}*.json${T}UndoFolder${T}2"
+expect "left-over partial undo files removed at uninstall" RemoveFile \
+    "RemovePartialUndoFiles${T}UndoFolder${T}*.partial${T}UndoFolder${T}2"
+expect "undo folder removed at uninstall" RemoveFile "RemoveUndoFolder${T}UndoFolder${T}${T}UndoFolder${T}2"
 # Type 16 own process, start 2 automatic, error control 1 normal.
 desc='Renames files such as C:\Program that would be started in place of a program whose path has spaces and no quotes, records each action in the Application log (source brimlock) and tells the console user.'
 expect "service entry" ServiceInstall \
@@ -71,8 +83,9 @@ expect "... run after InstallServices whenever the service's component is instal
 # A downgrade is detected and refused with its message.
 expect "newer versions detected as a downgrade" Upgrade \
     "{CF772B7B-4012-438C-917E-B870D881C358}${T}$version${T}${T}${T}2${T}${T}WIX_DOWNGRADE_DETECTED"
-expect "older versions removed by an upgrade" Upgrade \
-    "{CF772B7B-4012-438C-917E-B870D881C358}${T}${T}$version${T}${T}1${T}${T}WIX_UPGRADE_DETECTED"
+# 513 = MigrateFeatures (1) + VersionMaxInclusive (512): the same version is replaced too.
+expect "older versions and the same version removed by an upgrade" Upgrade \
+    "{CF772B7B-4012-438C-917E-B870D881C358}${T}${T}$version${T}${T}513${T}${T}WIX_UPGRADE_DETECTED"
 expect "downgrade refused with its message" LaunchCondition \
     "NOT WIX_DOWNGRADE_DETECTED${T}A newer version of brimlock is already installed."
 
@@ -88,4 +101,20 @@ is_gui_program() {
 for program in brimlock.exe brimlockdlg.exe quoteimagepath.exe; do
     check "$program is a 32-bit GUI program" is_gui_program "$program"
 done
+is_console_program() {
+    local found
+    found="$(find "$dir" -name "$1" -size +10k | head -n1)"
+    [[ -n "$found" ]] && file "$found" | grep -q 'PE32 executable (console) Intel 80386'
+}
+check "brimlockscan.exe is a 32-bit console program" is_console_program brimlockscan.exe
+
+rebuilt="${3:-}"
+if [[ -n "$rebuilt" ]]; then
+    property() { msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' -v n="$2" '$1 == n { print $2 }'; }
+    check "the rebuilt package has the same version" eval "[[ '$(property "$rebuilt" ProductVersion)' == '$version' ]]"
+    check "... the same upgrade code" eval \
+        "[[ '$(property "$rebuilt" UpgradeCode)' == '$(property "$msi" UpgradeCode)' ]]"
+    check "... and another product code, which the inclusive upgrade row finds and removes" eval \
+        "[[ '$(property "$rebuilt" ProductCode)' != '$(property "$msi" ProductCode)' ]]"
+fi
 finish

@@ -8,12 +8,15 @@
 //     access lists of the paths tried, and the records of each finding (built, and handed
 //     to a sink that drops them);
 //  4. a later scan when nothing has changed: what each registry change costs;
-//  5. after those, ten of the 500 made 32 KB lines (an unquoted path and " b" 16,000
+//  5. the console scan's whole run, brimlockscan.exe /json and /csv from process start to
+//     exit, its output read through a pipe and dropped;
+//  6. after those, ten of the 500 made 32 KB lines (an unquoted path and " b" 16,000
 //     times): the first scan again, and the process's peak private bytes before and after.
 // Run it in a prefix of its own (scripts/bench-registrations): it removes its services and
 // files again, but the prefix is meant to be thrown away.
 #include "Figures.h"
 #include "TestPaths.h"
+#include "TestProcess.h"
 
 #include "_model/_service/MessageStrings.h"
 #include "_model/_service/_report/RegistrationScan.h"
@@ -217,6 +220,20 @@ int wmain()
     printMedianLine("later scan with nothing changed (the cost of a registry change)", laterScans);
     printf("first scan / enumeration reading the values: %.2f\n",
            percentile(firstScans, 0.5) / percentile(reading, 0.5));
+
+    // The console scan as an administrator's script runs it: a process of its own each time.
+    const std::wstring tool = brimlock_test::quoteArgument(brimlock_test::builtProgram(L"brimlockscan.exe"));
+    std::vector<double> toolJson, toolCsv;
+    DWORD toolExit = 0;
+    for (int run = 0; run < kRuns; ++run) {
+        toolJson.push_back(timeOnce([&] { toolExit = brimlock_test::runProcess(tool + L" /json", 120000, true).exitCode; }));
+        toolCsv.push_back(timeOnce([&] { brimlock_test::runProcess(tool + L" /csv", 120000, true); }));
+    }
+    printf("brimlockscan.exe, the whole run (exit code %lu), %d runs each:\n", toolExit, kRuns);
+    line("brimlockscan /json (process start to exit)", toolJson);
+    line("brimlockscan /csv (process start to exit)", toolCsv);
+    printf("brimlockscan /json / first scan of the report: %.2f\n",
+           percentile(toolJson, 0.5) / percentile(firstScans, 0.5));
 
 
     const double peakBefore = peakPrivateMb();

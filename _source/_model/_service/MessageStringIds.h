@@ -1,8 +1,8 @@
 #pragma once
 // String ids of the event texts: the heads of the countermeasure's records (102 to 105),
 // the parts of the report of unquoted registrations (106 to 115) and the heads of the
-// guard's folder records (116 to 119), then further parts of the report (120 to 127) and the guard of
-// registrations (128 to 139);
+// guard's folder records (116 to 119), then further parts of the report (120 to 127), the guard of
+// registrations (128 to 139) and the console scan's texts (140 to 169);
 // shared by the resource script and the code.
 #define IDS_MESSAGE_RENAMED 102
 #define IDS_MESSAGE_RENAME_SCHEDULED 103
@@ -45,3 +45,32 @@
 
 #define IDS_MESSAGE_FIRST IDS_MESSAGE_RENAMED
 #define IDS_MESSAGE_LAST IDS_GUARD_WHY_TOO_MANY
+
+// The console scan (brimlockscan): 140 to 169.
+#define IDS_SCAN_PROGRAM 140
+#define IDS_SCAN_IN_FRONT 141
+#define IDS_SCAN_NOTHING_FOUND 142
+#define IDS_SCAN_FAILED 143
+#define IDS_SCAN_PASSED_OVER 144
+#define IDS_SCAN_USAGE 145
+#define IDS_SCAN_BAD_ARGUMENT 146
+#define IDS_FIX_QUOTED 147
+#define IDS_FIX_WOULD_QUOTE 148
+#define IDS_FIX_NEW_TEXT 149
+#define IDS_FIX_LEFT_NO_PROGRAM 150
+#define IDS_FIX_LEFT_CHANGED 151
+#define IDS_FIX_LEFT_PERCENT 152
+#define IDS_FIX_LEFT_ERROR 153
+#define IDS_FIX_LEFT_SHARED 154
+#define IDS_FIX_UNDO_FILE 155
+#define IDS_FIX_UNDO_FAILED 156
+#define IDS_UNDO_RESTORED 157
+#define IDS_UNDO_LEFT_CHANGED 158
+#define IDS_UNDO_BAD_FILE 159
+#define IDS_UNDO_OTHER_MACHINE 160
+#define IDS_SCAN_ERROR_CODE 161
+#define IDS_FIX_NOTHING_TO_DO 162
+#define IDS_FIX_LEFT_NOT_UTF8 163
+
+#define IDS_SCAN_FIRST 140
+#define IDS_SCAN_LAST 169

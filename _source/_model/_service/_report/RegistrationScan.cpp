@@ -16,34 +16,15 @@ constexpr DWORD kMaxKeyName = 256;     // 255 characters and the NUL
 constexpr DWORD kMaxValueName = 16384; // 16,383 characters and the NUL
 constexpr wchar_t kHklm[] = L"HKLM\\";
 
-// A REG_SZ or REG_EXPAND_SZ value, up to its first NUL. False for any other type, a
-// missing value, or one that cannot be read.
-bool readText(HKEY key, const wchar_t* name, std::wstring& text, bool& expandable)
+// readValueText; a value that exists and cannot be read is told to the visitor.
+bool readText(RegistrationVisitor& visitor, HKEY key, const Registration& registration, const wchar_t* name,
+              std::wstring& text, bool& expandable)
 {
-    // The value can grow between the two calls: ask again, a few times.
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        DWORD type = 0;
-        DWORD size = 0;
-        if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-            (type != REG_SZ && type != REG_EXPAND_SZ)) {
-            return false;
-        }
-        std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
-        DWORD got = size;
-        const LSTATUS status =
-            RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &got);
-        if (status == ERROR_MORE_DATA) {
-            continue;
-        }
-        if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) {
-            return false;
-        }
-        text.assign(buffer.data(), got / sizeof(wchar_t));
-        text = text.substr(0, text.find(L'\0'));
-        expandable = type == REG_EXPAND_SZ;
-        return true;
+    const DWORD error = readValueText(key, name, text, expandable);
+    if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) {
+        visitor.passedOver(placeOf(registration), registration.name, error);
     }
-    return false;
+    return error == ERROR_SUCCESS;
 }
 
 std::wstring expanded(const std::wstring& text)
@@ -108,17 +89,20 @@ DWORD visitServices(RegistrationVisitor& visitor)
         if (status != ERROR_SUCCESS) {
             return endOfListing(status);
         }
-        UniqueRegKey service;
-        if (RegOpenKeyExW(services.get(), name, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, service.put()) !=
-                ERROR_SUCCESS ||
-            !isWin32Service(service.get())) {
-            continue;
-        }
         Registration registration;
         registration.kind = RegistrationKind::Service;
         registration.name.assign(name, length);
         registration.key = std::wstring(kHklm) + kServicesKey + L"\\" + registration.name;
-        if (!readText(service.get(), L"ImagePath", registration.value, registration.expandable)) {
+        UniqueRegKey service;
+        const LSTATUS serviceOpened =
+            RegOpenKeyExW(services.get(), name, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, service.put());
+        if (serviceOpened != ERROR_SUCCESS && serviceOpened != ERROR_FILE_NOT_FOUND) {
+            visitor.passedOver(registration.key, registration.name, static_cast<DWORD>(serviceOpened));
+        }
+        if (serviceOpened != ERROR_SUCCESS || !isWin32Service(service.get())) {
+            continue;
+        }
+        if (!readText(visitor, service.get(), registration, L"ImagePath", registration.value, registration.expandable)) {
             continue;
         }
         fillCommandLine(registration);
@@ -172,7 +156,8 @@ DWORD visitStartupKey(RegistrationVisitor& visitor, HKEY root, const wchar_t* ro
         registration.key = rootName + keyPath;
         registration.view = view.view;
         if ((section && isRunOnceExSetting(registration.name)) ||
-            !readText(key.get(), registration.name.c_str(), registration.value, registration.expandable)) {
+            !readText(visitor, key.get(), registration, registration.name.c_str(), registration.value,
+                      registration.expandable)) {
             continue;
         }
         fillCommandLine(registration);
@@ -226,7 +211,7 @@ DWORD visitWinlogon(RegistrationVisitor& visitor, const StartupView& view)
         whole.name = name;
         whole.key = std::wstring(kHklm) + kWinlogonKey;
         whole.view = view.view;
-        if (!readText(key.get(), name, whole.value, whole.expandable)) {
+        if (!readText(visitor, key.get(), whole, name, whole.value, whole.expandable)) {
             continue;
         }
         fillCommandLine(whole);
@@ -270,6 +255,39 @@ DWORD visitUsers(RegistrationVisitor& visitor)
 }
 
 } // namespace
+
+DWORD readValueText(HKEY key, const wchar_t* name, std::wstring& text, bool& expandable)
+{
+    // The value can grow between the two calls: ask again, a few times.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        DWORD type = 0;
+        DWORD size = 0;
+        if (const LSTATUS status = RegQueryValueExW(key, name, nullptr, &type, nullptr, &size)) {
+            return static_cast<DWORD>(status);
+        }
+        if (type != REG_SZ && type != REG_EXPAND_SZ) {
+            return ERROR_INVALID_DATATYPE;
+        }
+        std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
+        DWORD got = size;
+        const LSTATUS status =
+            RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &got);
+        if (status == ERROR_MORE_DATA) {
+            continue;
+        }
+        if (status != ERROR_SUCCESS) {
+            return static_cast<DWORD>(status);
+        }
+        if (type != REG_SZ && type != REG_EXPAND_SZ) {
+            return ERROR_INVALID_DATATYPE;
+        }
+        text.assign(buffer.data(), got / sizeof(wchar_t));
+        text = text.substr(0, text.find(L'\0'));
+        expandable = type == REG_EXPAND_SZ;
+        return ERROR_SUCCESS;
+    }
+    return ERROR_MORE_DATA;
+}
 
 StartupViews startupViews()
 {

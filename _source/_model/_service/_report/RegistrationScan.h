@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace tamselsvc { namespace model { namespace service {
 
 // Where the registrations live, below HKEY_LOCAL_MACHINE.
@@ -42,10 +44,21 @@ struct StartupViews {
 };
 StartupViews startupViews();
 
+// A REG_SZ or REG_EXPAND_SZ value of `key`, up to its first NUL, as the enumeration reads
+// it: 0, the registry's error, or ERROR_INVALID_DATATYPE for any other type (no command
+// line). `text` and `expandable` are set only on success.
+DWORD readValueText(HKEY key, const wchar_t* name, std::wstring& text, bool& expandable);
+
 class RegistrationVisitor {
 public:
     // One registration; false ends the enumeration.
     virtual bool visit(const Registration& registration) = 0;
+    // A service key or a value that exists but could not be read (access denied, a type
+    // that is no text): `place` as placeOf names keys, `name` the value or service; left out.
+    virtual void passedOver(const std::wstring& place, const std::wstring& name, DWORD error)
+    {
+        (void)place, (void)name, (void)error;
+    }
 
 protected:
     ~RegistrationVisitor() = default;
@@ -63,7 +76,8 @@ protected:
 // placed as "HKU\<SID>\...". A REG_EXPAND_SZ text is expanded with this process's
 // environment, as the service control manager and the shell expand it (on 64-bit Windows
 // with the native program folders, withNativeFolderVariables). Values that cannot be
-// read, services that cannot be opened and keys that do not exist are passed over. A text
+// read, services that cannot be opened and keys that do not exist are passed over (told to
+// the visitor's passedOver, but for a missing key or value). A text
 // ends at its first NUL. Returns 0 when everything was listed, ERROR_CANCELLED when the
 // visitor ended the enumeration, and the Win32 error when the services key, HKEY_USERS or
 // another key that exists cannot be opened or listed through: then the listing is
