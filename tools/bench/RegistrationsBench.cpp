@@ -230,11 +230,10 @@ int wmain()
         toolCsv.push_back(timeOnce([&] { brimlock_test::runProcess(tool + L" /csv", 120000, true); }));
     }
     printf("brimlockscan.exe, the whole run (exit code %lu), %d runs each:\n", toolExit, kRuns);
-    line("brimlockscan /json (process start to exit)", toolJson);
-    line("brimlockscan /csv (process start to exit)", toolCsv);
+    printMedianLine("brimlockscan /json (process start to exit)", toolJson);
+    printMedianLine("brimlockscan /csv (process start to exit)", toolCsv);
     printf("brimlockscan /json / first scan of the report: %.2f\n",
            percentile(toolJson, 0.5) / percentile(firstScans, 0.5));
-
 
     const double peakBefore = peakPrivateMb();
     if (!makeLongLines(manager.get())) {
