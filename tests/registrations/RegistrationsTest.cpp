@@ -666,6 +666,17 @@ TEST(RegistrationGuard, ManyFoldersTakeOneThreadAndTheOnesPastTheBoundAreStillCh
         PlayedMachine::registrations.push_back(
             registration(svc::RegistrationKind::Service, L"bad", L"HKLM\\x", svc::RegistryView::Single, line, line));
     }
+    // A user's own Run values: guarded only where ordinary users can create files (U1), never
+    // where only administrators can (U0): a user's text must not steer the guard at those.
+    for (const wchar_t* user : {L"U0", L"U1"}) {
+        const std::wstring line = kRoot + L"\\" + user + L"\\A B\\p.exe";
+        ASSERT_TRUE(plant(brimlock_test::builtProgram(L"registrations_probe.exe"), line));
+        PlayedMachine::registrations.push_back(registration(svc::RegistrationKind::StartupValue, user,
+                                                            L"HKU\\S-1-5-21-7\\Run", svc::RegistryView::Single, line, line));
+    }
+    std::wstring open = kRoot + L"\\U1";
+    ASSERT_EQ(DWORD(ERROR_SUCCESS),
+              SetNamedSecurityInfoW(&open[0], SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr));
     svc::ReportScanPorts played = svc::reportScanPorts.real();
     played.enumerateRegistrations = &PlayedMachine::enumerate;
     Corvane::Orlin::Ports<svc::ReportScanPorts>::Override scope(svc::reportScanPorts, played);
@@ -673,11 +684,16 @@ TEST(RegistrationGuard, ManyFoldersTakeOneThreadAndTheOnesPastTheBoundAreStillCh
     GuardRunning running(config);
     Sleep(3000);
     EXPECT_LE(brimlock_test::threadCount(GetCurrentProcessId()), threadsBefore + 2);
-    EXPECT_EQ(3u, RecordSink::take().size()) << "not every folder watched, a share's paths and the long line's last "
-                                                 "ones not guarded: each said once";
+    EXPECT_EQ(4u, RecordSink::take().size()) << "not every folder watched, a share's paths, the long line's last "
+                                                 "ones and a user's text before an administrators' folder not "
+                                                 "guarded: each said once";
     // Folders are watched in name order: D99 comes last.
-    ASSERT_TRUE(brimlock_test::createFile(kRoot + L"\\D99\\A.exe"));
+    for (const wchar_t* folder : {L"D99", L"U0", L"U1"}) {
+        ASSERT_TRUE(brimlock_test::createFile(kRoot + L"\\" + folder + L"\\A.exe"));
+    }
     EXPECT_TRUE(movedTo(kRoot + L"\\D99\\A.exe", kRoot + L"\\D99\\A1.exe"));
+    EXPECT_TRUE(movedTo(kRoot + L"\\U1\\A.exe", kRoot + L"\\U1\\A1.exe"));
     Sleep(2500);
-    EXPECT_EQ(1u, RecordSink::take().size());
+    EXPECT_TRUE(brimlock_test::exists(kRoot + L"\\U0\\A.exe"));
+    EXPECT_EQ(2u, RecordSink::take().size());
 }

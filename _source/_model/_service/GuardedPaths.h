@@ -33,6 +33,8 @@ enum class NotGuardedWhy {
     NoProgram,  // no prefix exists: the real program cannot be told
     NotListed,  // tried after the first kMaxListedPaths paths of its line
     TooMany,    // beyond the number of paths the guard keeps
+    UsersText,  // an ordinary user sets the registration's text, and only administrators
+                // can create files in the path's folder (ordinaryUsersMaySet, Registration.h)
 };
 
 struct NotGuarded {

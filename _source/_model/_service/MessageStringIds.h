@@ -2,7 +2,7 @@
 // String ids of the event texts: the heads of the countermeasure's records (102 to 105),
 // the parts of the report of unquoted registrations (106 to 115) and the heads of the
 // guard's folder records (116 to 119), then further parts of the report (120 to 127), the guard of
-// registrations (128 to 139) and the console scan's texts (140 to 169);
+// registrations (128 to 139, 180) and the console scan's texts (140 to 169);
 // shared by the resource script and the code.
 #define IDS_MESSAGE_RENAMED 102
 #define IDS_MESSAGE_RENAME_SCHEDULED 103
@@ -42,6 +42,9 @@
 #define IDS_GUARD_WHY_NO_PROGRAM 137
 #define IDS_GUARD_WHY_NOT_LISTED 138
 #define IDS_GUARD_WHY_TOO_MANY 139
+
+// A further reason of the guard of registrations.
+#define IDS_GUARD_WHY_USERS_TEXT 180
 
 #define IDS_MESSAGE_FIRST IDS_MESSAGE_RENAMED
 #define IDS_MESSAGE_LAST IDS_GUARD_WHY_TOO_MANY

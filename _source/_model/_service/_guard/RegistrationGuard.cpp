@@ -59,6 +59,8 @@ UINT headOf(NotGuardedWhy why)
         return IDS_GUARD_WHY_NO_PROGRAM;
     case NotGuardedWhy::NotListed:
         return IDS_GUARD_WHY_NOT_LISTED;
+    case NotGuardedWhy::UsersText:
+        return IDS_GUARD_WHY_USERS_TEXT;
     default:
         return IDS_GUARD_WHY_TOO_MANY;
     }

@@ -30,6 +30,11 @@ std::wstring withNativeFolderVariables(const std::wstring& text)
     return result + text.substr(at);
 }
 
+bool ordinaryUsersMaySet(const Registration& registration)
+{
+    return registration.key.compare(0, 4, L"HKU\\") == 0;
+}
+
 std::wstring placeOf(const Registration& registration)
 {
     const std::wstring software(kSoftware);

@@ -42,6 +42,11 @@ struct Registration {
 // else is left as it is. For 64-bit Windows only.
 std::wstring withNativeFolderVariables(const std::wstring& text);
 
+// An ordinary user can set its text: a value of a user's own Run or RunOnce key
+// ("HKU\<SID>\..."). The guard of registrations, which runs as LocalSystem, must not let
+// such a text steer it at files only administrators could have put in place.
+bool ordinaryUsersMaySet(const Registration& registration);
+
 // Where an administrator finds it in the registry editor: the key, with WOW6432Node for a
 // value of the 32-bit view of 64-bit Windows.
 std::wstring placeOf(const Registration& registration);

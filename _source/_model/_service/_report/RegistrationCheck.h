@@ -58,9 +58,11 @@ public:
     // "X:\..." on a fixed (or RAM) drive.
     bool onLocalFixedDrive(const std::wstring& path);
 
+    // What is known of one of `search`'s paths (both false off a fixed local drive).
+    PathFacts factsOf(const std::wstring& path, const ProgramSearch& search);
+
 private:
     bool isFile(const std::wstring& path);
-    PathFacts factsOf(const std::wstring& path, const ProgramSearch& search);
 
     const ReportScanPorts& _ports;
     std::unordered_map<wchar_t, UINT> _driveTypes;

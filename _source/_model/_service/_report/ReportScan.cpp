@@ -109,9 +109,12 @@ public:
             notGuarded(NotGuardedWhy::NoProgram, search.triedBefore.empty() ? L"" : search.triedBefore[0], name);
             return;
         }
+        const bool usersText = ordinaryUsersMaySet(registration);
         for (const std::wstring& path : search.triedBefore) {
             if (!check.onLocalFixedDrive(path)) {
                 notGuarded(NotGuardedWhy::NotLocal, path, name);
+            } else if (usersText && !check.factsOf(path, search).usersCanCreate) {
+                notGuarded(NotGuardedWhy::UsersText, path, name);
             } else if (_set->paths.size() >= kMaxGuardedPaths) {
                 notGuarded(NotGuardedWhy::TooMany, path, name);
             } else {
