@@ -57,6 +57,14 @@ std::wstring quotingCommand(const Registration& registration, const ProgramSearc
         typedAtCmd(L"sc config " + quoteArgument(registration.name) + L" binPath= " + newLine, typed);
         return typed;
     }
+    if (registration.kind == RegistrationKind::ScheduledTask) {
+        // Whatever split schtasks makes of /tr into the action's program and arguments, the
+        // scheduler joins them again into the same line.
+        if (registration.onlyAction && value.size() <= kMaxTaskRunChars) {
+            typedAtCmd(L"schtasks /change /tn " + quoteArgument(registration.name) + L" /tr " + newLine, typed);
+        }
+        return typed;
+    }
     std::wstring command = L"reg add " + quoteArgument(registration.key);
     command += registration.name.empty() ? L" /ve" : L" /v " + quoteArgument(registration.name);
     command += registration.expandable ? L" /t REG_EXPAND_SZ" : L" /t REG_SZ";

@@ -68,10 +68,7 @@ bool isWow64()
 
 void fillCommandLine(Registration& registration)
 {
-    static const bool onWow64 = isWow64();
-    registration.commandLine =
-        !registration.expandable ? registration.value
-                                 : expanded(onWow64 ? withNativeFolderVariables(registration.value) : registration.value);
+    registration.commandLine = registration.expandable ? expandedAsStarted(registration.value) : registration.value;
 }
 
 bool isWin32Service(HKEY service)
@@ -270,6 +267,12 @@ DWORD visitUsers(RegistrationVisitor& visitor)
 }
 
 } // namespace
+
+std::wstring expandedAsStarted(const std::wstring& text)
+{
+    static const bool onWow64 = isWow64();
+    return expanded(onWow64 ? withNativeFolderVariables(text) : text);
+}
 
 StartupViews startupViews()
 {
