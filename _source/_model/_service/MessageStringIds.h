@@ -1,7 +1,8 @@
 #pragma once
 // String ids of the event texts: the heads of the countermeasure's records (102 to 105),
 // the parts of the report of unquoted registrations (106 to 115) and the heads of the
-// guard's folder records (116 to 119), then further parts of the report (120 to 127);
+// guard's folder records (116 to 119), then further parts of the report (120 to 127; 170
+// and on);
 // shared by the resource script and the code.
 #define IDS_MESSAGE_RENAMED 102
 #define IDS_MESSAGE_RENAME_SCHEDULED 103
@@ -29,6 +30,7 @@
 #define IDS_REPORT_VALUE_TO_SET 125
 #define IDS_REPORT_CANNOT_CHECK 126
 #define IDS_REPORT_SCAN_FAILED 127
+#define IDS_REPORT_TASK_VALUE_TO_SET 170
 
 #define IDS_MESSAGE_FIRST IDS_MESSAGE_RENAMED
-#define IDS_MESSAGE_LAST IDS_REPORT_SCAN_FAILED
+#define IDS_MESSAGE_LAST IDS_REPORT_TASK_VALUE_TO_SET
