@@ -216,7 +216,6 @@ struct PlayedMachine {
     static std::set<std::wstring> files;
     static std::map<std::wstring, std::wstring> folderSddl;
     static std::vector<std::wstring> lookedAt;
-    static std::vector<svc::Registration> tasks;
 
     static DWORD enumerate(svc::RegistrationVisitor& visitor)
     {
@@ -230,15 +229,7 @@ struct PlayedMachine {
         }
         return ERROR_SUCCESS;
     }
-    static DWORD enumerateTasks(svc::RegistrationVisitor& visitor)
-    {
-        for (const svc::Registration& task : tasks) {
-            if (!visitor.visit(task)) {
-                return ERROR_CANCELLED;
-            }
-        }
-        return ERROR_SUCCESS;
-    }
+    static DWORD none(svc::RegistrationVisitor&) { return ERROR_SUCCESS; }
     static UINT WINAPI driveType(LPCWSTR root) { return root[0] == L'c' || root[0] == L'C' ? DRIVE_FIXED : DRIVE_REMOTE; }
     static DWORD WINAPI attributes(LPCWSTR path)
     {
@@ -265,8 +256,7 @@ size_t PlayedMachine::listed = SIZE_MAX;
 std::set<std::wstring> PlayedMachine::files;
 std::map<std::wstring, std::wstring> PlayedMachine::folderSddl;
 std::vector<std::wstring> PlayedMachine::lookedAt;
-std::vector<svc::Registration> PlayedMachine::tasks;
-const svc::ReportScanPorts kPlayed{&PlayedMachine::enumerate, &PlayedMachine::enumerateTasks, &PlayedMachine::driveType,
+const svc::ReportScanPorts kPlayed{&PlayedMachine::enumerate, &PlayedMachine::none, &PlayedMachine::driveType,
                                    &PlayedMachine::attributes, &PlayedMachine::security, &RecordSink::report};
 
 svc::Registration registration(svc::RegistrationKind kind, const std::wstring& name, const std::wstring& key,
@@ -412,24 +402,25 @@ TEST(ReportScan, TaskActionsNamedByPlaceWithASchtasksCommandThroughCmdOrTheValue
     svc::loadMessageStrings(GetModuleHandleW(nullptr));
     const std::wstring probe = brimlock_test::builtProgram(L"registrations_probe.exe");
     ASSERT_EQ(std::wstring::npos, probe.find(L' '));
-    PlayedMachine::registrations.clear();
     PlayedMachine::files = {L"C:\\A B\\c.exe"};
-    PlayedMachine::tasks = {svc::scheduledTaskAction(L"\\Vendor\\Up date", 1, true, L"C:\\A B\\c.exe", L"-k \"q r\"&x"),
-                            svc::scheduledTaskAction(L"\\Two", 2, false, L"C:\\A B\\c.exe", L""),
-                            svc::scheduledTaskAction(L"\\Long", 1, true, L"C:\\A B\\c.exe", std::wstring(250, L'a')),
-                            svc::scheduledTaskAction(L"\\Env", 1, true, L"%SystemDrive%\\A B\\c.exe", L"")};
+    PlayedMachine::registrations = {svc::scheduledTaskAction(L"\\Vendor\\Up date", 1, true, L"C:\\A B\\c.exe", L"-k \"q r\"&x"),
+                                    svc::scheduledTaskAction(L"\\Two", 2, false, L"C:\\A B\\c.exe", L""),
+                                    svc::scheduledTaskAction(L"\\Long", 1, true, L"C:\\A B\\c.exe", std::wstring(250, L'a')),
+                                    svc::scheduledTaskAction(L"\\Env", 1, true, L"%SystemDrive%\\A B\\c.exe", L"")};
     const wchar_t* const expected[][2] = {
         {L"\"\\Vendor\\Up date\" (Task Scheduler Library\\Vendor\\Up date, action 1)",
          L"\n/change\n/tn\n\\Vendor\\Up date\n/tr\n\"C:\\A B\\c.exe\" -k \"q r\"&x"},
         {L"\"\\Two\" (Task Scheduler Library\\Two, action 2)", nullptr},
         {L"\"\\Long\" (Task Scheduler Library\\Long, action 1)", nullptr},
         {L"\"\\Env\" (Task Scheduler Library\\Env, action 1)", L"\n/change\n/tn\n\\Env\n/tr\n\"C:\\A B\\c.exe\""}};
-    Corvane::Orlin::Ports<svc::ReportScanPorts>::Override scope(svc::reportScanPorts, kPlayed);
+    svc::ReportScanPorts tasksOnly = kPlayed;
+    tasksOnly.enumerateRegistrations = &PlayedMachine::none;
+    tasksOnly.enumerateScheduledTasks = &PlayedMachine::enumerate;
+    Corvane::Orlin::Ports<svc::ReportScanPorts>::Override scope(svc::reportScanPorts, tasksOnly);
     RecordSink::take();
     svc::ReportScan reporter;
     ASSERT_TRUE(reporter.scan([] { return false; }, false));
     const std::vector<Record> records = RecordSink::take();
-    PlayedMachine::tasks.clear();
     ASSERT_EQ(4u, records.size());
     for (size_t i = 0; i < 4; ++i) {
         const std::wstring& text = records[i].text;
