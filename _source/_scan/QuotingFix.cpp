@@ -24,6 +24,8 @@ std::vector<FixStep> planFix(const ScanResult& result)
         const auto value = std::make_tuple(step.place.key, int(step.place.view), step.place.name);
         if (finding.value.empty()) {
             step.outcome = FixOutcome::NoProgram;
+        } else if (registration.kind == tamselsvc::model::service::RegistrationKind::ScheduledTask) {
+            step.outcome = FixOutcome::ScheduledTask;
         } else if (registration.expandable && finding.value.find(L'%') != std::wstring::npos) {
             step.outcome = FixOutcome::HoldsPercent;
         } else if (!isWellFormed(step.place.name) || !isWellFormed(step.before.text) ||

@@ -7,7 +7,8 @@
 // REG_EXPAND_SZ text that would hold a "%" after the quoting (it would be expanded once
 // more), a value that changed since the scan (read again right before its write), a second
 // command line of a value already changed in this run (Winlogon's lists), and a write the
-// registry refused, and a name or text with a lone surrogate (no UTF-8 undo file can hold
+// registry refused, a name or text with a lone surrogate, and a scheduled task's action (set
+// through Task Scheduler, not the registry: the listing gives its command), (no UTF-8 undo file can hold
 // it exactly).
 //
 // Order: the plan is made first; the undo file with every planned change is written
@@ -24,7 +25,7 @@
 
 namespace brimlockscan {
 
-enum class FixOutcome { Quoted, Planned, NoProgram, HoldsPercent, NotInUtf8, SharedValue, Changed, WriteFailed };
+enum class FixOutcome { Quoted, Planned, NoProgram, ScheduledTask, HoldsPercent, NotInUtf8, SharedValue, Changed, WriteFailed };
 
 struct FixStep {
     const Finding* finding = nullptr;

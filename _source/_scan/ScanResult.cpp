@@ -41,12 +41,22 @@ ScanResult scanRegistrations()
     ScanResult result;
     Collector collector(ports, result);
     result.error = ports.enumerateRegistrations(collector);
+    if (result.error == ERROR_SUCCESS) {
+        result.error = ports.enumerateScheduledTasks(collector);
+    }
     return result;
 }
 
 const wchar_t* kindName(const Registration& registration)
 {
-    return registration.kind == svc::RegistrationKind::Service ? L"service" : L"startup";
+    switch (registration.kind) {
+    case svc::RegistrationKind::Service:
+        return L"service";
+    case svc::RegistrationKind::ScheduledTask:
+        return L"task";
+    default:
+        return L"startup";
+    }
 }
 
 const wchar_t* viewName(RegistryView view)

@@ -105,6 +105,8 @@ UINT messageOf(FixOutcome outcome)
         return IDS_FIX_WOULD_QUOTE;
     case FixOutcome::NoProgram:
         return IDS_FIX_LEFT_NO_PROGRAM;
+    case FixOutcome::ScheduledTask:
+        return IDS_FIX_LEFT_TASK;
     case FixOutcome::HoldsPercent:
         return IDS_FIX_LEFT_PERCENT;
     case FixOutcome::NotInUtf8:

@@ -4,6 +4,7 @@
 // held; release() gives the handle up without closing it.
 
 #include <windows.h>
+#include <oleauto.h>
 
 #include <utility>
 
@@ -127,5 +128,25 @@ struct ChangeNotificationTraits {
     static void close(pointer h) noexcept { ::FindCloseChangeNotification(h); }
 };
 using UniqueChangeNotification = UniqueAny<ChangeNotificationTraits>;
+
+// COM interfaces, let go with Release.
+template <typename Interface>
+struct ComTraits {
+    using pointer = Interface*;
+    static pointer invalid() noexcept { return nullptr; }
+    static bool isValid(pointer p) noexcept { return p != nullptr; }
+    static void close(pointer p) noexcept { p->Release(); }
+};
+template <typename Interface>
+using UniqueCom = UniqueAny<ComTraits<Interface>>;
+
+// Strings that COM hands out, freed with SysFreeString.
+struct BstrTraits {
+    using pointer = BSTR;
+    static pointer invalid() noexcept { return nullptr; }
+    static bool isValid(pointer p) noexcept { return p != nullptr; }
+    static void close(pointer p) noexcept { ::SysFreeString(p); }
+};
+using UniqueBstr = UniqueAny<BstrTraits>;
 
 }} // namespace Corvane::Orlin

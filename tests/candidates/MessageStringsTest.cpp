@@ -59,6 +59,7 @@ const Expected kExpected[] = {
     {125, L"\u3053\u306e\u6587\u5b57\u5217\u306b\u306f\u5b89\u5168\u306a\u30b3\u30de\u30f3\u30c9\u3092\u793a\u305b\u307e\u305b\u3093\u3002\u5024\u3092\u6b21\u306e\u901a\u308a\u8a2d\u5b9a\u3057\u3066\u304f\u3060\u3055\u3044\uff1a\r\n"},
     {126, L"\u767b\u9332\u3092\u78ba\u8a8d\u3067\u304d\u307e\u305b\u3093\u3067\u3057\u305f\u3002\r\n\r\n"},
     {127, L"\u30d7\u30ed\u30b0\u30e9\u30e0\u306e\u767b\u9332\u3092\u8aad\u307f\u53d6\u308c\u307e\u305b\u3093\u3067\u3057\u305f\u3002\u78ba\u8a8d\u3092\u518d\u8a66\u884c\u3057\u307e\u3059\u3002\r\n\r\n"},
+    {170, L"\u3053\u306e\u64cd\u4f5c\u306b\u306f\u5b89\u5168\u306a\u30b3\u30de\u30f3\u30c9\u3092\u793a\u305b\u307e\u305b\u3093\u3002\u30bf\u30b9\u30af \u30b9\u30b1\u30b8\u30e5\u30fc\u30e9\u3067\u3001\u30d7\u30ed\u30b0\u30e9\u30e0\u3092\u5f15\u7528\u7b26\u3067\u56f2\u3093\u3060\u90e8\u5206\u306b\u3001\u5f15\u6570\u3092\u6b8b\u308a\u306e\u90e8\u5206\u306b\u8a2d\u5b9a\u3057\u3066\u304f\u3060\u3055\u3044\uff1a\r\n"},
 };
 #else
 const Expected kExpected[] = {
@@ -91,6 +92,7 @@ const Expected kExpected[] = {
     {125, L"No command can be given safely for this text. Set the value to:\r\n"},
     {126, L"A registration could not be checked for an unquoted path.\r\n\r\n"},
     {127, L"The program registrations could not be read. The check is tried again.\r\n\r\n"},
+    {170, L"No command can be given safely for this action. In Task Scheduler, set its program to the quoted part and its arguments to the rest:\r\n"},
 };
 #endif
 
@@ -135,12 +137,11 @@ TEST(MESSAGE_SUITE, EveryTextOfThisLanguageExactly)
     }
     EXPECT_TRUE(endsWith(svc::messageString(105), L"= "));
     EXPECT_TRUE(svc::messageString(101).empty());
-    // The guard of registrations (128 to 139) and the console scan (140 to 163), in this
-    // language too; 164 is the first free id.
-    for (UINT id = 128; id <= 163; ++id) {
-        EXPECT_FALSE(svc::messageString(id).empty()) << "id " << id;
+    // The guard of registrations (128 to 139, 180), the console scan (140 to 164) and the
+    // tasks' value to set (170), in this language too; 165 is the first free id.
+    for (UINT id = 128; id <= 180; ++id) {
+        EXPECT_EQ(id <= 164 || id == 170 || id == 180, !svc::messageString(id).empty()) << "id " << id;
     }
-    EXPECT_TRUE(svc::messageString(164).empty());
 }
 
 // The resource loader picks the table by language: the other table is there too, so the

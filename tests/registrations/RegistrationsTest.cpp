@@ -64,8 +64,9 @@ bool plant(const std::wstring& program, const std::wstring& path)
     return CopyFileW(program.c_str(), path.c_str(), FALSE) != FALSE;
 }
 
-// The path of the planted probe that CreateProcessW started for `line`; "" when none was.
-std::wstring startedBy(const std::wstring& line)
+// What the planted probe that CreateProcessW started for `line` wrote: its path, then a line
+// per argument; "" when none was started.
+std::wstring probeOutput(const std::wstring& line)
 {
     const brimlock_test::ProcessResult result = brimlock_test::runProcess(line, 15000, true);
     if (!result.started) {
@@ -75,6 +76,12 @@ std::wstring startedBy(const std::wstring& line)
     path.resize(MultiByteToWideChar(CP_UTF8, 0, result.output.data(), static_cast<int>(result.output.size()), &path[0],
                                     static_cast<int>(path.size())));
     return path;
+}
+
+std::wstring startedBy(const std::wstring& line)
+{
+    const std::wstring output = probeOutput(line);
+    return output.substr(0, output.find(L'\n'));
 }
 
 std::vector<Record> recordsContaining(const std::vector<Record>& records, const std::wstring& fragment)
@@ -227,6 +234,7 @@ struct PlayedMachine {
         }
         return ERROR_SUCCESS;
     }
+    static DWORD none(svc::RegistrationVisitor&) { return ERROR_SUCCESS; }
     static UINT WINAPI driveType(LPCWSTR root) { return root[0] == L'c' || root[0] == L'C' ? DRIVE_FIXED : DRIVE_REMOTE; }
     static DWORD WINAPI attributes(LPCWSTR path)
     {
@@ -253,6 +261,8 @@ size_t PlayedMachine::listed = SIZE_MAX;
 std::set<std::wstring> PlayedMachine::files;
 std::map<std::wstring, std::wstring> PlayedMachine::folderSddl;
 std::vector<std::wstring> PlayedMachine::lookedAt;
+const svc::ReportScanPorts kPlayed{&PlayedMachine::enumerate, &PlayedMachine::none, &PlayedMachine::driveType,
+                                   &PlayedMachine::attributes, &PlayedMachine::security, &RecordSink::report};
 
 svc::Registration registration(svc::RegistrationKind kind, const std::wstring& name, const std::wstring& key,
                                svc::RegistryView view, const std::wstring& value, const std::wstring& commandLine)
@@ -295,9 +305,7 @@ TEST(ReportScan, RecordsOfAScanWordForWordAndOnlyNewOrChangedOnesLater)
     PlayedMachine::folderSddl = {{L"C:\\", L"D:(A;;0x1200a9;;;BU)"}, {L"C:\\Program Files", L"D:(A;;0x100116;;;BU)"}};
     PlayedMachine::lookedAt.clear();
     RecordSink::take();
-    const svc::ReportScanPorts played{&PlayedMachine::enumerate, &PlayedMachine::driveType,
-                                        &PlayedMachine::attributes, &PlayedMachine::security, &RecordSink::report};
-    Corvane::Orlin::Ports<svc::ReportScanPorts>::Override scope(svc::reportScanPorts, played);
+    Corvane::Orlin::Ports<svc::ReportScanPorts>::Override scope(svc::reportScanPorts, kPlayed);
     const auto never = [] { return false; };
 
     const std::wstring fooFinding =
@@ -388,6 +396,48 @@ TEST(ReportScan, RecordsOfAScanWordForWordAndOnlyNewOrChangedOnesLater)
     ASSERT_TRUE(failing.scan(never, false));
     EXPECT_EQ(1u, RecordSink::take().size()) << "the failure only: what was reported before it stays reported";
     svc::g_activeCandidates = nullptr;
+}
+
+// Scheduled tasks' actions, played through the port (Wine 8 keeps no action of a registered
+// task and lists no task): each finding names the task's place; the command for a task's only
+// action, run by cmd with the probe standing in for schtasks, hands it exactly the task and the
+// quoted line; one of two actions, or a line too long for schtasks, gets the value to set.
+TEST(ReportScan, TaskActionsNamedByPlaceWithASchtasksCommandThroughCmdOrTheValue)
+{
+    svc::loadMessageStrings(GetModuleHandleW(nullptr));
+    const std::wstring probe = brimlock_test::builtProgram(L"registrations_probe.exe");
+    ASSERT_EQ(std::wstring::npos, probe.find(L' '));
+    PlayedMachine::files = {L"C:\\A B\\c.exe"};
+    PlayedMachine::registrations = {svc::scheduledTaskAction(L"\\Vendor\\Up date", 1, true, L"C:\\A B\\c.exe", L"-k \"q r\"&x"),
+                                    svc::scheduledTaskAction(L"\\Two", 2, false, L"C:\\A B\\c.exe", L""),
+                                    svc::scheduledTaskAction(L"\\Long", 1, true, L"C:\\A B\\c.exe", std::wstring(250, L'a')),
+                                    svc::scheduledTaskAction(L"\\Env", 1, true, L"%SystemDrive%\\A B\\c.exe", L"")};
+    const wchar_t* const expected[][2] = {
+        {L"\"\\Vendor\\Up date\" (Task Scheduler Library\\Vendor\\Up date, action 1)",
+         L"\n/change\n/tn\n\\Vendor\\Up date\n/tr\n\"C:\\A B\\c.exe\" -k \"q r\"&x"},
+        {L"\"\\Two\" (Task Scheduler Library\\Two, action 2)", nullptr},
+        {L"\"\\Long\" (Task Scheduler Library\\Long, action 1)", nullptr},
+        {L"\"\\Env\" (Task Scheduler Library\\Env, action 1)", L"\n/change\n/tn\n\\Env\n/tr\n\"C:\\A B\\c.exe\""}};
+    svc::ReportScanPorts tasksOnly = kPlayed;
+    tasksOnly.enumerateRegistrations = &PlayedMachine::none;
+    tasksOnly.enumerateScheduledTasks = &PlayedMachine::enumerate;
+    Corvane::Orlin::Ports<svc::ReportScanPorts>::Override scope(svc::reportScanPorts, tasksOnly);
+    RecordSink::take();
+    svc::ReportScan reporter;
+    ASSERT_TRUE(reporter.scan([] { return false; }, false));
+    const std::vector<Record> records = RecordSink::take();
+    ASSERT_EQ(4u, records.size());
+    for (size_t i = 0; i < 4; ++i) {
+        const std::wstring& text = records[i].text;
+        EXPECT_NE(std::wstring::npos, text.find(L"Registration: " + std::wstring(expected[i][0]) + L"\r\n")) << text;
+        const size_t run = text.find(L"To quote the path, run:\r\nschtasks ");
+        ASSERT_EQ(expected[i][1] != nullptr, run != std::wstring::npos) << text;
+        if (!expected[i][1]) {
+            EXPECT_NE(std::wstring::npos, text.find(L":\r\n\"C:\\A B\\c.exe\"")) << "the value to set: " << text;
+            continue;
+        }
+        EXPECT_EQ(probe + expected[i][1], probeOutput(L"cmd /c " + probe + text.substr(run + 33))) << text;
+    }
 }
 
 // Each registration as the report's listing finds it (a Run value; an entry of a RunOnceEx

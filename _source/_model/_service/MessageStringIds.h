@@ -1,8 +1,9 @@
 #pragma once
 // String ids of the event texts: the heads of the countermeasure's records (102 to 105),
 // the parts of the report of unquoted registrations (106 to 115) and the heads of the
-// guard's folder records (116 to 119), then further parts of the report (120 to 127), the guard of
-// registrations (128 to 139, 180) and the console scan's texts (140 to 169);
+// guard's folder records (116 to 119), then further parts of the report (120 to 127, 170
+// and on), the guard of registrations (128 to 139, 180) and the console scan's texts (140
+// to 169);
 // shared by the resource script and the code.
 #define IDS_MESSAGE_RENAMED 102
 #define IDS_MESSAGE_RENAME_SCHEDULED 103
@@ -43,11 +44,12 @@
 #define IDS_GUARD_WHY_NOT_LISTED 138
 #define IDS_GUARD_WHY_TOO_MANY 139
 
+#define IDS_REPORT_TASK_VALUE_TO_SET 170
 // A further reason of the guard of registrations.
 #define IDS_GUARD_WHY_USERS_TEXT 180
 
 #define IDS_MESSAGE_FIRST IDS_MESSAGE_RENAMED
-#define IDS_MESSAGE_LAST IDS_GUARD_WHY_TOO_MANY
+#define IDS_MESSAGE_LAST IDS_GUARD_WHY_USERS_TEXT // the highest id of the event texts
 
 // The console scan (brimlockscan): 140 to 169.
 #define IDS_SCAN_PROGRAM 140
@@ -74,6 +76,7 @@
 #define IDS_SCAN_ERROR_CODE 161
 #define IDS_FIX_NOTHING_TO_DO 162
 #define IDS_FIX_LEFT_NOT_UTF8 163
+#define IDS_FIX_LEFT_TASK 164
 
 #define IDS_SCAN_FIRST 140
 #define IDS_SCAN_LAST 169

@@ -32,7 +32,7 @@ std::wstring withNativeFolderVariables(const std::wstring& text)
 
 bool ordinaryUsersMaySet(const Registration& registration)
 {
-    return registration.key.compare(0, 4, L"HKU\\") == 0;
+    return registration.kind == RegistrationKind::ScheduledTask || registration.key.compare(0, 4, L"HKU\\") == 0;
 }
 
 std::wstring placeOf(const Registration& registration)
@@ -60,6 +60,14 @@ std::wstring quotingCommand(const Registration& registration, const ProgramSearc
     std::wstring typed;
     if (registration.kind == RegistrationKind::Service) {
         typedAtCmd(L"sc config " + quoteArgument(registration.name) + L" binPath= " + newLine, typed);
+        return typed;
+    }
+    if (registration.kind == RegistrationKind::ScheduledTask) {
+        // Whatever split schtasks makes of /tr into the action's program and arguments, the
+        // scheduler joins them again into the same line.
+        if (registration.onlyAction && value.size() <= kMaxTaskRunChars) {
+            typedAtCmd(L"schtasks /change /tn " + quoteArgument(registration.name) + L" /tr " + newLine, typed);
+        }
         return typed;
     }
     std::wstring command = L"reg add " + quoteArgument(registration.key);

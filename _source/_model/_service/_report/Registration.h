@@ -1,7 +1,7 @@
 #pragma once
 // One program registration that Windows starts through CreateProcess without an
-// application name: a Win32 service's ImagePath, a value of a Run or RunOnce key, or one
-// command line of Winlogon's Shell or Userinit.
+// application name: a Win32 service's ImagePath, a value of a Run or RunOnce key, one
+// command line of Winlogon's Shell or Userinit, or one program action of a scheduled task.
 // Where it lives, what it holds, and the command an administrator runs to quote it.
 // Pure string work, no Windows header.
 
@@ -11,7 +11,7 @@
 
 namespace tamselsvc { namespace model { namespace service {
 
-enum class RegistrationKind { Service, StartupValue };
+enum class RegistrationKind { Service, StartupValue, ScheduledTask };
 
 // The registry view a Run or RunOnce value was read in. 32-bit Windows has one registry
 // (Single); 64-bit Windows has the native key (Native) and its WOW6432Node copy
@@ -20,9 +20,11 @@ enum class RegistryView { Single, Native, Redirected32 };
 
 struct Registration {
     RegistrationKind kind = RegistrationKind::Service;
-    std::wstring name;        // the service's key name, or the value's name ("" for the default value)
+    std::wstring name;        // the service's key name, the value's name ("" for the default value),
+                              // or the task's path ("\Vendor\Updater")
     std::wstring key;         // "HKLM\SYSTEM\CurrentControlSet\Services\<name>" or the Run/RunOnce key,
-                              // as named in the native view (without WOW6432Node)
+                              // as named in the native view (without WOW6432Node); for a task, where
+                              // Task Scheduler shows the action ("Task Scheduler Library\Vendor\Updater, action 2")
     RegistryView view = RegistryView::Single;
     std::wstring value;       // the text as stored
     bool expandable = false;  // stored as REG_EXPAND_SZ
@@ -31,7 +33,11 @@ struct Registration {
     // Userinit): the expanded text before and after this one, commas included.
     std::wstring before;
     std::wstring after;
+    bool onlyAction = false;  // a task's one and only action, which "schtasks /change /tr" sets anew
 };
+
+// The longest text "schtasks /change /tr" takes.
+constexpr std::size_t kMaxTaskRunChars = 261;
 
 // On 64-bit Windows this 32-bit service sees %ProgramFiles% and %CommonProgramFiles% as
 // the "(x86)" folders, while the 64-bit service control manager and shell that start the
@@ -43,7 +49,8 @@ struct Registration {
 std::wstring withNativeFolderVariables(const std::wstring& text);
 
 // An ordinary user can set its text: a value of a user's own Run or RunOnce key
-// ("HKU\<SID>\..."). The guard of registrations, which runs as LocalSystem, must not let
+// ("HKU\<SID>\..."), or a scheduled task's action (any user may register tasks of
+// their own; which task is whose is not told apart). The guard of registrations, which runs as LocalSystem, must not let
 // such a text steer it at files only administrators could have put in place.
 bool ordinaryUsersMaySet(const Registration& registration);
 
@@ -58,7 +65,9 @@ std::wstring quotedValue(const Registration& registration, const ProgramSearch& 
 
 // The command, for an elevated command prompt, that stores quotedValue and nothing else:
 // "sc config" for a service (which stores the path as REG_EXPAND_SZ), "reg add" for a Run
-// or RunOnce value (same type, same view). The new text is the expanded command line, so
+// or RunOnce value (same type, same view), "schtasks /change /tr" for a task's only action
+// (it sets the task's one action anew; a task with more actions, or a line longer than
+// kMaxTaskRunChars, gets none). The new text is the expanded command line, so
 // that the command means the same when cmd.exe runs it. Each argument is quoted for the
 // program's own split (quoteArgument), then the whole line for cmd (typedAtCmd), so that
 // no text a user wrote runs anything. "" when the program was not found or when no such

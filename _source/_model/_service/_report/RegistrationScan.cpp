@@ -49,10 +49,7 @@ bool isWow64()
 
 void fillCommandLine(Registration& registration)
 {
-    static const bool onWow64 = isWow64();
-    registration.commandLine =
-        !registration.expandable ? registration.value
-                                 : expanded(onWow64 ? withNativeFolderVariables(registration.value) : registration.value);
+    registration.commandLine = registration.expandable ? expandedAsStarted(registration.value) : registration.value;
 }
 
 bool isWin32Service(HKEY service)
@@ -287,6 +284,12 @@ DWORD readValueText(HKEY key, const wchar_t* name, std::wstring& text, bool& exp
         return ERROR_SUCCESS;
     }
     return ERROR_MORE_DATA;
+}
+
+std::wstring expandedAsStarted(const std::wstring& text)
+{
+    static const bool onWow64 = isWow64();
+    return expanded(onWow64 ? withNativeFolderVariables(text) : text);
 }
 
 StartupViews startupViews()

@@ -49,6 +49,11 @@ StartupViews startupViews();
 // line). `text` and `expandable` are set only on success.
 DWORD readValueText(HKEY key, const wchar_t* name, std::wstring& text, bool& expandable);
 
+// `text` with its environment variables expanded as the service control manager, the shell
+// and the Task Scheduler expand them: with this process's environment, and on 64-bit Windows
+// with the native program folders (withNativeFolderVariables).
+std::wstring expandedAsStarted(const std::wstring& text);
+
 class RegistrationVisitor {
 public:
     // One registration; false ends the enumeration.

@@ -1,6 +1,7 @@
 #include "_model/_service/_report/RegistrationWatch.h"
 
 #include "_model/_service/_report/RegistrationScan.h"
+#include "_model/_service/_report/ScheduledTasks.h"
 #include "_win32/LogDebug.h"
 
 namespace tamselsvc { namespace model { namespace service {
@@ -44,6 +45,7 @@ RegistrationWatch::RegistrationWatch()
         add(kRunOnceExKey, views.views[i].sam, TRUE); // its sections are subkeys
     }
     add(kWinlogonKey, views.views[0].sam, FALSE);
+    add(kTaskCacheKey, views.views[0].sam, TRUE); // a task's registration, change or removal
 }
 
 void RegistrationWatch::arm()

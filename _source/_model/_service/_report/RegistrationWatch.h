@@ -1,8 +1,9 @@
 #pragma once
 // Tells when a program registration may have changed: an asynchronous registry change
 // notification (RegNotifyChangeKeyValue with an event) on the services key with its
-// subkeys, on RunOnceEx with its sections, and on each machine key of Run, RunOnce and
-// Winlogon that the scan reads (see RegistrationScan.h); users' keys are not watched.
+// subkeys, on RunOnceEx with its sections, on each machine key of Run, RunOnce and
+// Winlogon that the scan reads (see RegistrationScan.h), and on the Task Scheduler's cache
+// of the registered tasks with its subkeys (kTaskCacheKey); users' keys are not watched.
 //
 // Arm before each scan, wait after it: a change made while the scan runs then sets an
 // event that is already armed and is not missed. A notification belongs to the thread that

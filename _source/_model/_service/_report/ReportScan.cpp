@@ -31,7 +31,7 @@ PSECURITY_DESCRIPTOR nativeFolderSecurity(const wchar_t* folder)
 } // namespace
 
 Corvane::Orlin::Ports<ReportScanPorts> reportScanPorts{ReportScanPorts{
-    &enumerateRegistrations, &::GetDriveTypeW, &nativeFileAttributes, &nativeFolderSecurity,
+    &enumerateRegistrations, &enumerateScheduledTasks, &::GetDriveTypeW, &nativeFileAttributes, &nativeFolderSecurity,
     &Corvane::Orlin::ReportAppEvent}};
 
 namespace {
@@ -222,7 +222,9 @@ private:
         } else if (!finding.command.empty() && finding.command.size() <= kMaxShownCommand) {
             text += messageString(IDS_REPORT_HOW_TO_QUOTE) + finding.command;
         } else {
-            text += messageString(IDS_REPORT_VALUE_TO_SET) + shown(finding.value, kMaxShownCommand);
+            const bool task = registration.kind == RegistrationKind::ScheduledTask;
+            text += messageString(task ? IDS_REPORT_TASK_VALUE_TO_SET : IDS_REPORT_VALUE_TO_SET) +
+                    shown(finding.value, kMaxShownCommand);
         }
         _ports.report(shown(text, kMaxRecordChars - 64), EVENTLOG_INFORMATION_TYPE, 0);
 
@@ -254,6 +256,9 @@ bool ReportScan::scan(const std::function<bool()>& stopRequested, bool withSumma
     DWORD error = ERROR_SUCCESS;
     try {
         error = ports.enumerateRegistrations(visitor);
+        if (error == ERROR_SUCCESS) {
+            error = ports.enumerateScheduledTasks(visitor);
+        }
     } catch (const std::exception&) {
         error = ERROR_OUTOFMEMORY; // the listing itself ran out (it raises nothing else)
     }

@@ -2,7 +2,7 @@
 // The records of the report of unquoted registrations, under the source "brimlock". Only
 // reports: it never renames, deletes or writes a file or a registry value.
 //
-// A scan visits every registration (RegistrationScan.h) and, for each one that is unquoted
+// A scan visits every registration (RegistrationScan.h, then ScheduledTasks.h) and, for each one that is unquoted
 // with spaces (UnquotedCommandLine.h) and was not reported before by this reporter with the
 // same place, name and text:
 // - one information record, the finding: the name and place, the text as stored, the paths
@@ -35,6 +35,7 @@
 
 #include "_model/_service/GuardedPaths.h"
 #include "_model/_service/_report/RegistrationScan.h"
+#include "_model/_service/_report/ScheduledTasks.h"
 #include "_win32/Ports.h"
 
 #include <windows.h>
@@ -49,6 +50,9 @@ namespace tamselsvc { namespace model { namespace service {
 struct ReportScanPorts {
     // 0, ERROR_CANCELLED when the visitor ended it, or the error that cut the listing short.
     DWORD (*enumerateRegistrations)(RegistrationVisitor& visitor);
+    // The same for the program actions of the scheduled tasks (ScheduledTasks.h), listed after
+    // the registry's.
+    DWORD (*enumerateScheduledTasks)(RegistrationVisitor& visitor);
     UINT(WINAPI* getDriveType)(LPCWSTR root);
     DWORD(WINAPI* getFileAttributes)(LPCWSTR path);
     // The folder's DACL, owned by the caller (LocalFree); null when it cannot be read.
