@@ -292,6 +292,18 @@ DWORD listThenChange(svc::RegistrationVisitor& visitor)
     brimlock_test::setMachineString(brimlock_test::kRunKey, L"brimlockscan-args", kChanged);
     return error;
 }
+// One scheduled task's action in front of the program: listed, and left by /fix (its text is
+// set through Task Scheduler).
+DWORD oneTask(svc::RegistrationVisitor& visitor)
+{
+    svc::Registration task;
+    task.kind = svc::RegistrationKind::ScheduledTask;
+    task.name = L"\\brimlockscan-task";
+    task.key = L"Task Scheduler Library\\brimlockscan-task, action 1";
+    task.value = task.commandLine = kProgram + L" /task";
+    visitor.visit(task);
+    return ERROR_SUCCESS;
+}
 DWORD listingDenied(svc::RegistrationVisitor&)
 {
     return ERROR_ACCESS_DENIED;
@@ -384,6 +396,15 @@ TEST(ScanTool, BadInputsEndWithTheirExitCodeAndChangeNoValueTheToolDidNotMean)
              EXPECT_NE(std::string::npos, run.output.find(" 5")) << "the reason, with its code: " << run.output;
              return run;
          }, false, 2, scannedArgs.c_str()},
+        {"a scheduled task's action", [&] {
+             svc::ReportScanPorts ports = svc::reportScanPorts.real();
+             ports.enumerateScheduledTasks = &oneTask;
+             Corvane::Orlin::Ports<svc::ReportScanPorts>::Override scope(svc::reportScanPorts, ports);
+             ToolRun run = runHere({L"/whatif"});
+             EXPECT_NE(std::string::npos,
+                       run.output.find(brimlockscan::toUtf8(svc::messageString(IDS_FIX_LEFT_TASK) + L"\"\\brimlockscan-task")));
+             return run;
+         }, false, 1, scannedArgs.c_str()},
         {"/fix writing to a closed pipe", [&] { return runToClosedPipe(L"/fix /undofile " + kUndo); }, false, 2,
          scannedArgs.c_str()},
         {"/json writing to a closed pipe", [&] { return runToClosedPipe(L"/json"); }, false, 2, scannedArgs.c_str()},

@@ -39,12 +39,16 @@ std::string readFileText(const std::wstring& path)
     if (!file) {
         return "<missing>";
     }
+    std::string text;
     char buffer[4096];
-    DWORD got = 0;
-    if (!ReadFile(file.get(), buffer, sizeof(buffer), &got, nullptr)) {
-        return "<unreadable>";
+    for (DWORD got = 0;; text.append(buffer, got)) {
+        if (!ReadFile(file.get(), buffer, sizeof(buffer), &got, nullptr)) {
+            return "<unreadable>";
+        }
+        if (got == 0) {
+            return text;
+        }
     }
-    return std::string(buffer, got);
 }
 
 bool exists(const std::wstring& path)
