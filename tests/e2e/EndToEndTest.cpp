@@ -217,3 +217,37 @@ TEST_F(EndToEnd, ProgramFolderOnDriveDRefusesTheStartWith1066AndCode2)
     Sleep(1500);
     EXPECT_TRUE(fileExists(L"C:\\Program")) << "no folder is checked when the start is refused";
 }
+
+// With ShouldGuardUnquotedPaths, a program planted in front of another maker's unquoted
+// service is moved about a second later, and that service then starts its own program (the
+// stand-in, which notes each start in its folder and ends at once there).
+TEST_F(EndToEnd, ProgramPlantedInFrontOfAnotherServiceIsMovedAndThatServiceStartsItsOwn)
+{
+    const std::wstring folder = L"C:\\Acme Tools", standIn = builtProgram(L"launch_standin_dialog.exe");
+    struct Cleanup {
+        ~Cleanup()
+        {
+            runSc(L"delete acme-agent");
+            setServiceSwitch(L"ShouldGuardUnquotedPaths", false);
+            deleteFilesMatching(L"C:\\Acme Tools", L"*");
+            RemoveDirectoryW(L"C:\\Acme Tools");
+            deleteFilesMatching(L"C:", L"Acme*");
+        }
+    } cleanup;
+    ASSERT_TRUE(setServiceSwitch(L"ShouldGuardUnquotedPaths", true));
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr) && createFile(folder + L"\\release"));
+    ASSERT_TRUE(CopyFileW(standIn.c_str(), (folder + L"\\agent.exe").c_str(), FALSE));
+    ASSERT_EQ(0u, runSc(L"create acme-agent binPath= \"" + folder + L"\\agent.exe -k\" type= own start= demand"));
+    InstalledService installed(L"launch_standin_dialog.exe");
+    ASSERT_TRUE(installed.ok()) << installed.error();
+    startService(installed);
+    Sleep(1500);
+
+    ASSERT_TRUE(CopyFileW(standIn.c_str(), L"C:\\Acme.exe", FALSE));
+    EXPECT_TRUE(waitUntil([] { return fileExists(L"C:\\Acme1.exe") && !fileExists(L"C:\\Acme.exe"); }, 10s));
+    TestService agent(L"acme-agent");
+    agent.start(); // the stand-in is no service: what counts is which program started
+    EXPECT_TRUE(waitUntil([&] { return !readStandInRecords(folder, L"started-").empty(); }, 10s));
+    EXPECT_TRUE(readStandInRecords(L"C:", L"started-").empty()) << "nothing started in front of it";
+    stopService(installed);
+}
